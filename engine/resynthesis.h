@@ -1,0 +1,16 @@
+// Pitch-synchronous overlap-add of the frame grains into the output ring.
+//
+// Real-time: no allocation, no lock, no I/O.
+#pragma once
+
+#include "controlstate.h"
+
+#include <cstdint>
+
+// Continues the chain of synthesis pulses from nextPulseTime (seconds, advanced here) while the
+// pulse's frame index is below frameLimit. Times are measured from an origin whose absolute sample
+// index is originSample; t0 is the block's first sample on that time scale. Pulse samples are
+// originSample + floor(t * rate), added into outputRing at their position modulo ringSize.
+void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState* frameControls,
+                      const double* f0Track, const double* const* frameGrains, int N, int rate,
+                      double* outputRing, int ringSize, double t0, int64_t originSample);

@@ -1,0 +1,262 @@
+#include "vexilvst.h"
+
+#include "f0estimation.h"
+#include "f0postprocess.h"
+#include "grains.h"
+#include "resynthesis.h"
+#include "vstgui.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace
+{
+
+const char* const kParamNames[VexilVST::kNumParams] = {
+    "Pitch",   "Formant", "Scale",   "Scale C",  "Scale C#", "Scale D",  "Scale D#", "Scale E",
+    "Scale F", "Scale F#", "Scale G", "Scale G#", "Scale A",  "Scale A#", "Scale B"};
+
+// Copies at most maxLength characters and always terminates.
+void copyText(char* dst, const char* src, size_t maxLength)
+{
+    size_t n = std::strlen(src);
+    if (n > maxLength)
+        n = maxLength;
+    std::memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+// Host value to cents in 10-cent steps. The step arithmetic is single precision widened once;
+// values whose step count leaves the 32-bit range (or NaN) saturate instead of overflowing.
+float centsFromHost(float v)
+{
+    const float centred = v - 0.5f;
+    const double steps = static_cast<double>(centred) * 240.0;
+    int32_t whole;
+    if (std::isnan(steps))
+        whole = 0;
+    else if (steps >= 2147483647.0)
+        whole = std::numeric_limits<int32_t>::max();
+    else if (steps <= -2147483648.0)
+        whole = std::numeric_limits<int32_t>::min();
+    else
+        whole = static_cast<int32_t>(steps);
+    return static_cast<float>(whole) * 10.0f;
+}
+
+float hostFromCents(float cents) { return cents * (1.0f / 2400.0f) + 0.5f; }
+
+// On when the value rounds to a non-zero integer; a NaN counts as off.
+uint8_t switchFromHost(float v) { return std::fabs(static_cast<double>(v) + 0.5) >= 1.0 ? 1 : 0; }
+
+// Index of noteOn switched by parameter index 3..14.
+int noteOfParam(VstInt32 index) { return index % 12; }
+
+} // namespace
+
+SharedControls::SharedControls() : pitchCents(0.0f), formantCents(0.0f), scaleOn(0)
+{
+    for (auto& note : noteOn)
+        note.store(1, std::memory_order_relaxed);
+}
+
+ControlState SharedControls::load() const
+{
+    ControlState s;
+    s.pitchCents = pitchCents.load(std::memory_order_relaxed);
+    s.formantCents = formantCents.load(std::memory_order_relaxed);
+    s.scaleOn = scaleOn.load(std::memory_order_relaxed);
+    for (int k = 0; k < 12; ++k)
+        s.noteOn[k] = noteOn[k].load(std::memory_order_relaxed);
+    return s;
+}
+
+VexilVST::VexilVST(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNumParams)
+{
+    setNumInputs(1);
+    setNumOutputs(1);
+    setUniqueID(kUniqueID);
+    isSynth(false);
+    canProcessReplacing(true);
+
+    new VstGui(this); // attaches itself as this effect's editor
+
+    geom = AnalysisGeometry::forRate(static_cast<int>(sampleRate));
+    const int B = geom.blockLength;
+    const int m = geom.frameCount;
+    const int N = geom.frameLength;
+
+    inputBlock.assign(B, 0.0);
+    controlSnapshots.assign(B, ControlState{});
+    fillCount = 0;
+    outputRing.assign(geom.ringSize, 0.0);
+    f0Track.assign(m, 0.0);
+    frameTimes.assign(m, 0.0);
+    frameControls.assign(m, ControlState{});
+    grainStorage.assign(static_cast<size_t>(m) * (N / 2 + 1), 0.0);
+    frameGrains.resize(m);
+    for (int j = 0; j < m; ++j)
+        frameGrains[j] = grainStorage.data() + static_cast<size_t>(j) * (N / 2 + 1);
+    smoothScratch.assign(m, 0.0);
+
+    setInitialDelay(geom.latency);
+    nextPulseTime = 0.0;
+}
+
+VexilVST::~VexilVST() = default;
+
+void VexilVST::startAtSample(int64_t sampleIndex)
+{
+    hostSampleCount = sampleIndex;
+    blockStartSample = sampleIndex;
+}
+
+void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
+{
+    if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0])
+        return;
+    const float* in = inputs[0];
+    float* out = outputs[0];
+    const int64_t ringSize = geom.ringSize;
+    // Ring cell of absolute sample s - L, kept non-negative.
+    int64_t readPos = ((hostSampleCount - geom.latency) % ringSize + ringSize) % ringSize;
+
+    for (VstInt32 i = 0; i < sampleFrames; ++i)
+    {
+        double x = in[i];
+        if (!std::isfinite(x))
+            x = 0.0; // a NaN or infinity must never reach the analysis or the ring
+        inputBlock[fillCount] = x;
+        controlSnapshots[fillCount] = controls.load();
+        if (++fillCount == geom.blockLength)
+            processBlock(hostSampleCount + i);
+
+        out[i] = static_cast<float>(outputRing[readPos]);
+        outputRing[readPos] = 0.0;
+        if (++readPos == ringSize)
+            readPos = 0;
+    }
+    hostSampleCount += sampleFrames;
+}
+
+void VexilVST::processBlock(int64_t completingSample)
+{
+    const int B = geom.blockLength;
+    const int e = geom.blockOverlap;
+    const int m = geom.frameCount;
+    const int rate = geom.rate;
+
+    estimateF0(inputBlock.data(), B, rate, frameTimes.data(), f0Track.data());
+    smoothF0Track(f0Track.data(), m, smoothScratch.data());
+
+    for (int j = 0; j < m; ++j)
+    {
+        const int k = static_cast<int>(rate * frameTimes[j]);
+        frameControls[j] = controlSnapshots[std::min(std::max(k, 0), B - 1)];
+    }
+
+    extractFrameGrains(inputBlock.data(), B, rate, frameTimes.data(), f0Track.data(),
+                       frameGrains.data(), geom.frameLength);
+
+    for (int j = 0; j < m; ++j)
+    {
+        const float q = std::pow(2.0f, frameControls[j].pitchCents * (1.0f / 1200.0f));
+        f0Track[j] *= static_cast<double>(q);
+    }
+    for (int j = 0; j < m; ++j)
+        if (frameControls[j].scaleOn != 0 && f0Track[j] != 0.0)
+            f0Track[j] = snapToScale(frameControls[j], f0Track[j]);
+
+    overlapAddGrains(nextPulseTime, geom.frameLimit, frameControls.data(), f0Track.data(),
+                     frameGrains.data(), geom.frameLength, rate, outputRing.data(), geom.ringSize,
+                     0.0, blockStartSample);
+
+    std::copy(inputBlock.begin() + (B - e), inputBlock.end(), inputBlock.begin());
+    std::copy(controlSnapshots.begin() + (B - e), controlSnapshots.end(), controlSnapshots.begin());
+    blockStartSample += B - e;
+    // The pulse chain is kept relative to the block being filled, so its arithmetic is the same
+    // however long the effect has been running.
+    nextPulseTime -= static_cast<double>(B - e) / rate;
+    fillCount = e;
+    ++blocksProcessed;
+    lastBlockSample = completingSample;
+}
+
+void VexilVST::setParameter(VstInt32 index, float value)
+{
+    if (index == 0)
+        controls.pitchCents.store(centsFromHost(value), std::memory_order_relaxed);
+    else if (index == 1)
+        controls.formantCents.store(centsFromHost(value), std::memory_order_relaxed);
+    else if (index == 2)
+        controls.scaleOn.store(switchFromHost(value), std::memory_order_relaxed);
+    else if (index >= 3 && index < kNumParams)
+        controls.noteOn[noteOfParam(index)].store(switchFromHost(value),
+                                                  std::memory_order_relaxed);
+
+    if (auto* gui = dynamic_cast<VstGui*>(editor))
+        gui->updateControl(index, value);
+}
+
+float VexilVST::getParameter(VstInt32 index)
+{
+    if (index == 0)
+        return hostFromCents(controls.pitchCents.load(std::memory_order_relaxed));
+    if (index == 1)
+        return hostFromCents(controls.formantCents.load(std::memory_order_relaxed));
+    if (index == 2)
+        return controls.scaleOn.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
+    if (index >= 3 && index < kNumParams)
+        return controls.noteOn[noteOfParam(index)].load(std::memory_order_relaxed) ? 1.0f : 0.0f;
+    return 0.0f;
+}
+
+void VexilVST::getParameterLabel(VstInt32, char* label) { label[0] = 0; }
+
+void VexilVST::getParameterDisplay(VstInt32 index, char* text)
+{
+    if (index < 0 || index >= kNumParams)
+        return;
+    if (index == 0 || index == 1)
+    {
+        const float cents =
+            (index == 0 ? controls.pitchCents : controls.formantCents).load(std::memory_order_relaxed);
+        const double semitones = static_cast<double>(cents) * 0.01;
+        char buffer[64];
+        int length = std::snprintf(buffer, sizeof buffer, "%+3.1f", semitones);
+        // Values far outside the knob's range still fit the interface's 8 characters.
+        if (length < 0 || length > kVstMaxParamStrLen)
+            std::snprintf(buffer, sizeof buffer, "%+.1e", semitones);
+        copyText(text, buffer, kVstMaxParamStrLen);
+        return;
+    }
+    copyText(text, getParameter(index) != 0.0f ? "ON" : "OFF", kVstMaxParamStrLen);
+}
+
+void VexilVST::getParameterName(VstInt32 index, char* text)
+{
+    if (index < 0 || index >= kNumParams)
+        return;
+    copyText(text, kParamNames[index], kVstMaxParamStrLen);
+}
+
+bool VexilVST::getEffectName(char* name)
+{
+    copyText(name, "Halvern", kVstMaxEffectNameLen);
+    return true;
+}
+
+bool VexilVST::getVendorString(char* text)
+{
+    copyText(text, "Brakk", kVstMaxVendorStrLen);
+    return true;
+}
+
+bool VexilVST::getProductString(char* text)
+{
+    copyText(text, "Halvern", kVstMaxProductStrLen);
+    return true;
+}

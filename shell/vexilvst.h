@@ -1,0 +1,84 @@
+// The Halvern effect: one mono input, one mono output, 15 parameters, a fixed processing delay.
+#pragma once
+
+#include "audioeffectx.h"
+#include "controlstate.h"
+#include "geometry.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+// The current controls, written field by field by the parameter thread and copied whole by the
+// audio thread. Relaxed atomics: a copy may mix old and new fields during a change, never tear one.
+class SharedControls
+{
+public:
+    SharedControls();
+    ControlState load() const;
+
+    std::atomic<float> pitchCents;
+    std::atomic<float> formantCents;
+    std::atomic<uint8_t> scaleOn;
+    std::atomic<uint8_t> noteOn[12];
+};
+
+class VexilVST : public AudioEffectX
+{
+public:
+    static constexpr int kNumParams = 15;
+    static constexpr VstInt32 kUniqueID = 0x306E3338; // '0n38'
+
+    // Throws std::bad_alloc when a buffer cannot be allocated; nothing is left allocated then.
+    explicit VexilVST(audioMasterCallback audioMaster);
+    ~VexilVST() override;
+
+    // Audio thread. No allocation here except the engine's per-block working storage; no lock.
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+
+    // Any thread. Stores the quantised value and tells the editor (which only marks itself dirty).
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
+    void getParameterName(VstInt32 index, char* text) override;
+
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+
+    const AnalysisGeometry& geometry() const { return geom; }
+    int64_t getHostSampleCount() const { return hostSampleCount; }
+    int64_t getBlockStartSample() const { return blockStartSample; }
+    int getFillCount() const { return fillCount; }
+    // Number of blocks analysed so far and the host sample index at which the last one completed.
+    int64_t getBlocksProcessed() const { return blocksProcessed; }
+    int64_t getLastBlockSample() const { return lastBlockSample; }
+
+    // Continues the stream as if sampleIndex samples had already passed; only valid before any
+    // audio was processed. Lets long-running behaviour be checked without hours of audio.
+    void startAtSample(int64_t sampleIndex);
+
+private:
+    void processBlock(int64_t completingSample);
+
+    AnalysisGeometry geom;
+    int64_t hostSampleCount = 0;  // host samples processed before the current call
+    int64_t blockStartSample = 0; // absolute index of the first sample of the block being filled
+    int fillCount = 0;
+
+    std::vector<double> inputBlock;
+    std::vector<ControlState> controlSnapshots;
+    std::vector<double> outputRing;
+    std::vector<double> f0Track;
+    std::vector<double> frameTimes;
+    std::vector<ControlState> frameControls;
+    std::vector<double> grainStorage;  // frameCount buffers of N/2 + 1 doubles
+    std::vector<double*> frameGrains; // one pointer per frame into grainStorage
+    std::vector<double> smoothScratch;
+    double nextPulseTime = 0.0; // seconds from the start of the block being filled
+    int64_t blocksProcessed = 0;
+    int64_t lastBlockSample = -1;
+
+    SharedControls controls;
+};
