@@ -1,0 +1,3 @@
+halvern_add_test(test_host_interface SOURCES test_host_interface.cpp LIBS halvern_host)
+halvern_add_test(test_parameters SOURCES test_parameters.cpp LIBS halvern_host)
+halvern_add_test(test_audio_path SOURCES test_audio_path.cpp LIBS halvern_host halvern_shell)
