@@ -16,15 +16,14 @@ namespace
 {
 
 const char* const kParamNames[VexilVST::kNumParams] = {
-    "Pitch",   "Formant", "Scale",   "Scale C",  "Scale C#", "Scale D",  "Scale D#", "Scale E",
+    "Pitch",   "Formant",  "Scale",   "Scale C",  "Scale C#", "Scale D",  "Scale D#", "Scale E",
     "Scale F", "Scale F#", "Scale G", "Scale G#", "Scale A",  "Scale A#", "Scale B"};
 
 // Copies at most maxLength characters and always terminates.
 void copyText(char* dst, const char* src, size_t maxLength)
 {
     size_t n = std::strlen(src);
-    if (n > maxLength)
-        n = maxLength;
+    if (n > maxLength) n = maxLength;
     std::memcpy(dst, src, n);
     dst[n] = 0;
 }
@@ -47,13 +46,22 @@ float centsFromHost(float v)
     return static_cast<float>(whole) * 10.0f;
 }
 
-float hostFromCents(float cents) { return cents * (1.0f / 2400.0f) + 0.5f; }
+float hostFromCents(float cents)
+{
+    return cents * (1.0f / 2400.0f) + 0.5f;
+}
 
 // On when the value rounds to a non-zero integer; a NaN counts as off.
-uint8_t switchFromHost(float v) { return std::fabs(static_cast<double>(v) + 0.5) >= 1.0 ? 1 : 0; }
+uint8_t switchFromHost(float v)
+{
+    return std::fabs(static_cast<double>(v) + 0.5) >= 1.0 ? 1 : 0;
+}
 
 // Index of noteOn switched by parameter index 3..14.
-int noteOfParam(VstInt32 index) { return index % 12; }
+int noteOfParam(VstInt32 index)
+{
+    return index % 12;
+}
 
 } // namespace
 
@@ -74,7 +82,19 @@ ControlState SharedControls::load() const
     return s;
 }
 
-VexilVST::VexilVST(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNumParams)
+VexilVST::Buffers::Buffers(const AnalysisGeometry& g)
+    : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength), outputRing(g.ringSize, 0.0),
+      f0Track(g.frameCount, 0.0), frameTimes(g.frameCount, 0.0), frameControls(g.frameCount),
+      grainStorage(static_cast<size_t>(g.frameCount) * (g.frameLength / 2 + 1), 0.0),
+      frameGrains(g.frameCount), smoothScratch(g.frameCount, 0.0)
+{
+    for (int j = 0; j < g.frameCount; ++j)
+        frameGrains[j] = grainStorage.data() + static_cast<size_t>(j) * (g.frameLength / 2 + 1);
+}
+
+VexilVST::VexilVST(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, 1, kNumParams),
+      geom(AnalysisGeometry::forRate(static_cast<int>(sampleRate))), buffers(geom)
 {
     setNumInputs(1);
     setNumOutputs(1);
@@ -84,29 +104,60 @@ VexilVST::VexilVST(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 
 
     new VstGui(this); // attaches itself as this effect's editor
 
-    geom = AnalysisGeometry::forRate(static_cast<int>(sampleRate));
-    const int B = geom.blockLength;
-    const int m = geom.frameCount;
-    const int N = geom.frameLength;
-
-    inputBlock.assign(B, 0.0);
-    controlSnapshots.assign(B, ControlState{});
-    fillCount = 0;
-    outputRing.assign(geom.ringSize, 0.0);
-    f0Track.assign(m, 0.0);
-    frameTimes.assign(m, 0.0);
-    frameControls.assign(m, ControlState{});
-    grainStorage.assign(static_cast<size_t>(m) * (N / 2 + 1), 0.0);
-    frameGrains.resize(m);
-    for (int j = 0; j < m; ++j)
-        frameGrains[j] = grainStorage.data() + static_cast<size_t>(j) * (N / 2 + 1);
-    smoothScratch.assign(m, 0.0);
-
     setInitialDelay(geom.latency);
-    nextPulseTime = 0.0;
 }
 
 VexilVST::~VexilVST() = default;
+
+void VexilVST::setSampleRate(float rate)
+{
+    AudioEffectX::setSampleRate(rate);
+    if (!(rate >= kMinRate && rate <= kMaxRate)) return;
+    const int newRate = static_cast<int>(rate);
+    if (resumed)
+        pendingRate = newRate;
+    else
+        applyRate(newRate);
+}
+
+void VexilVST::suspend()
+{
+    resumed = false;
+    AudioEffectX::suspend();
+}
+
+void VexilVST::resume()
+{
+    if (pendingRate != 0)
+    {
+        applyRate(pendingRate);
+        pendingRate = 0;
+    }
+    resumed = true;
+    AudioEffectX::resume();
+}
+
+void VexilVST::applyRate(int rate)
+{
+    if (rate == geom.rate) return;
+    const AnalysisGeometry next = AnalysisGeometry::forRate(rate);
+    try
+    {
+        Buffers fresh(next);
+        buffers = std::move(fresh);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return; // the previous geometry keeps working
+    }
+    geom = next;
+    hostSampleCount = 0;
+    blockStartSample = 0;
+    fillCount = 0;
+    nextPulseTime = 0.0;
+    setInitialDelay(geom.latency);
+    callHost(audioMasterIOChanged);
+}
 
 void VexilVST::startAtSample(int64_t sampleIndex)
 {
@@ -116,8 +167,7 @@ void VexilVST::startAtSample(int64_t sampleIndex)
 
 void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
-    if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0])
-        return;
+    if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0]) return;
     const float* in = inputs[0];
     float* out = outputs[0];
     const int64_t ringSize = geom.ringSize;
@@ -129,15 +179,13 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
         double x = in[i];
         if (!std::isfinite(x))
             x = 0.0; // a NaN or infinity must never reach the analysis or the ring
-        inputBlock[fillCount] = x;
-        controlSnapshots[fillCount] = controls.load();
-        if (++fillCount == geom.blockLength)
-            processBlock(hostSampleCount + i);
+        buffers.inputBlock[fillCount] = x;
+        buffers.controlSnapshots[fillCount] = controls.load();
+        if (++fillCount == geom.blockLength) processBlock(hostSampleCount + i);
 
-        out[i] = static_cast<float>(outputRing[readPos]);
-        outputRing[readPos] = 0.0;
-        if (++readPos == ringSize)
-            readPos = 0;
+        out[i] = static_cast<float>(buffers.outputRing[readPos]);
+        buffers.outputRing[readPos] = 0.0;
+        if (++readPos == ringSize) readPos = 0;
     }
     hostSampleCount += sampleFrames;
 }
@@ -149,33 +197,36 @@ void VexilVST::processBlock(int64_t completingSample)
     const int m = geom.frameCount;
     const int rate = geom.rate;
 
-    estimateF0(inputBlock.data(), B, rate, frameTimes.data(), f0Track.data());
-    smoothF0Track(f0Track.data(), m, smoothScratch.data());
+    estimateF0(buffers.inputBlock.data(), B, rate, buffers.frameTimes.data(),
+               buffers.f0Track.data());
+    smoothF0Track(buffers.f0Track.data(), m, buffers.smoothScratch.data());
 
     for (int j = 0; j < m; ++j)
     {
-        const int k = static_cast<int>(rate * frameTimes[j]);
-        frameControls[j] = controlSnapshots[std::min(std::max(k, 0), B - 1)];
+        const int k = static_cast<int>(rate * buffers.frameTimes[j]);
+        buffers.frameControls[j] = buffers.controlSnapshots[std::min(std::max(k, 0), B - 1)];
     }
 
-    extractFrameGrains(inputBlock.data(), B, rate, frameTimes.data(), f0Track.data(),
-                       frameGrains.data(), geom.frameLength);
+    extractFrameGrains(buffers.inputBlock.data(), B, rate, buffers.frameTimes.data(),
+                       buffers.f0Track.data(), buffers.frameGrains.data(), geom.frameLength);
 
     for (int j = 0; j < m; ++j)
     {
-        const float q = std::pow(2.0f, frameControls[j].pitchCents * (1.0f / 1200.0f));
-        f0Track[j] *= static_cast<double>(q);
+        const float q = std::pow(2.0f, buffers.frameControls[j].pitchCents * (1.0f / 1200.0f));
+        buffers.f0Track[j] *= static_cast<double>(q);
     }
     for (int j = 0; j < m; ++j)
-        if (frameControls[j].scaleOn != 0 && f0Track[j] != 0.0)
-            f0Track[j] = snapToScale(frameControls[j], f0Track[j]);
+        if (buffers.frameControls[j].scaleOn != 0 && buffers.f0Track[j] != 0.0)
+            buffers.f0Track[j] = snapToScale(buffers.frameControls[j], buffers.f0Track[j]);
 
-    overlapAddGrains(nextPulseTime, geom.frameLimit, frameControls.data(), f0Track.data(),
-                     frameGrains.data(), geom.frameLength, rate, outputRing.data(), geom.ringSize,
-                     0.0, blockStartSample);
+    overlapAddGrains(nextPulseTime, geom.frameLimit, buffers.frameControls.data(),
+                     buffers.f0Track.data(), buffers.frameGrains.data(), geom.frameLength, rate,
+                     buffers.outputRing.data(), geom.ringSize, 0.0, blockStartSample);
 
-    std::copy(inputBlock.begin() + (B - e), inputBlock.end(), inputBlock.begin());
-    std::copy(controlSnapshots.begin() + (B - e), controlSnapshots.end(), controlSnapshots.begin());
+    std::copy(buffers.inputBlock.begin() + (B - e), buffers.inputBlock.end(),
+              buffers.inputBlock.begin());
+    std::copy(buffers.controlSnapshots.begin() + (B - e), buffers.controlSnapshots.end(),
+              buffers.controlSnapshots.begin());
     blockStartSample += B - e;
     // The pulse chain is kept relative to the block being filled, so its arithmetic is the same
     // however long the effect has been running.
@@ -194,36 +245,33 @@ void VexilVST::setParameter(VstInt32 index, float value)
     else if (index == 2)
         controls.scaleOn.store(switchFromHost(value), std::memory_order_relaxed);
     else if (index >= 3 && index < kNumParams)
-        controls.noteOn[noteOfParam(index)].store(switchFromHost(value),
-                                                  std::memory_order_relaxed);
+        controls.noteOn[noteOfParam(index)].store(switchFromHost(value), std::memory_order_relaxed);
 
-    if (auto* gui = dynamic_cast<VstGui*>(editor))
-        gui->updateControl(index, value);
+    if (auto* gui = dynamic_cast<VstGui*>(editor)) gui->updateControl(index, value);
 }
 
 float VexilVST::getParameter(VstInt32 index)
 {
-    if (index == 0)
-        return hostFromCents(controls.pitchCents.load(std::memory_order_relaxed));
-    if (index == 1)
-        return hostFromCents(controls.formantCents.load(std::memory_order_relaxed));
-    if (index == 2)
-        return controls.scaleOn.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
+    if (index == 0) return hostFromCents(controls.pitchCents.load(std::memory_order_relaxed));
+    if (index == 1) return hostFromCents(controls.formantCents.load(std::memory_order_relaxed));
+    if (index == 2) return controls.scaleOn.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
     if (index >= 3 && index < kNumParams)
         return controls.noteOn[noteOfParam(index)].load(std::memory_order_relaxed) ? 1.0f : 0.0f;
     return 0.0f;
 }
 
-void VexilVST::getParameterLabel(VstInt32, char* label) { label[0] = 0; }
+void VexilVST::getParameterLabel(VstInt32, char* label)
+{
+    label[0] = 0;
+}
 
 void VexilVST::getParameterDisplay(VstInt32 index, char* text)
 {
-    if (index < 0 || index >= kNumParams)
-        return;
+    if (index < 0 || index >= kNumParams) return;
     if (index == 0 || index == 1)
     {
-        const float cents =
-            (index == 0 ? controls.pitchCents : controls.formantCents).load(std::memory_order_relaxed);
+        const float cents = (index == 0 ? controls.pitchCents : controls.formantCents)
+                                .load(std::memory_order_relaxed);
         const double semitones = static_cast<double>(cents) * 0.01;
         char buffer[64];
         int length = std::snprintf(buffer, sizeof buffer, "%+3.1f", semitones);
@@ -238,8 +286,7 @@ void VexilVST::getParameterDisplay(VstInt32 index, char* text)
 
 void VexilVST::getParameterName(VstInt32 index, char* text)
 {
-    if (index < 0 || index >= kNumParams)
-        return;
+    if (index < 0 || index >= kNumParams) return;
     copyText(text, kParamNames[index], kVstMaxParamStrLen);
 }
 

@@ -36,6 +36,14 @@ public:
     // Audio thread. No allocation here except the engine's per-block working storage; no lock.
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
+    // Dispatcher thread. A new rate re-derives the geometry and reallocates the buffers at once
+    // while suspended, else at the next resume; the host hears of a new delay through
+    // audioMasterIOChanged. Rates the engine cannot run at, or a failed reallocation, keep the
+    // previous geometry.
+    void setSampleRate(float rate) override;
+    void suspend() override;
+    void resume() override;
+
     // Any thread. Stores the quantised value and tells the editor (which only marks itself dirty).
     void setParameter(VstInt32 index, float value) override;
     float getParameter(VstInt32 index) override;
@@ -59,26 +67,40 @@ public:
     // audio was processed. Lets long-running behaviour be checked without hours of audio.
     void startAtSample(int64_t sampleIndex);
 
+    // Lowest and highest analysis rates: below the lowest the output ring cannot hold the delay.
+    static constexpr int kMinRate = 9200;
+    static constexpr int kMaxRate = 384000;
+
 private:
+    // Every buffer sized by the geometry; allocated together so a failure leaves the old set.
+    struct Buffers
+    {
+        explicit Buffers(const AnalysisGeometry& g);
+        std::vector<double> inputBlock;
+        std::vector<ControlState> controlSnapshots;
+        std::vector<double> outputRing;
+        std::vector<double> f0Track;
+        std::vector<double> frameTimes;
+        std::vector<ControlState> frameControls;
+        std::vector<double> grainStorage; // frameCount buffers of N/2 + 1 doubles
+        std::vector<double*> frameGrains; // one pointer per frame into grainStorage
+        std::vector<double> smoothScratch;
+    };
+
     void processBlock(int64_t completingSample);
+    void applyRate(int rate);
 
     AnalysisGeometry geom;
+    Buffers buffers;
     int64_t hostSampleCount = 0;  // host samples processed before the current call
     int64_t blockStartSample = 0; // absolute index of the first sample of the block being filled
     int fillCount = 0;
-
-    std::vector<double> inputBlock;
-    std::vector<ControlState> controlSnapshots;
-    std::vector<double> outputRing;
-    std::vector<double> f0Track;
-    std::vector<double> frameTimes;
-    std::vector<ControlState> frameControls;
-    std::vector<double> grainStorage;  // frameCount buffers of N/2 + 1 doubles
-    std::vector<double*> frameGrains; // one pointer per frame into grainStorage
-    std::vector<double> smoothScratch;
     double nextPulseTime = 0.0; // seconds from the start of the block being filled
     int64_t blocksProcessed = 0;
     int64_t lastBlockSample = -1;
+
+    bool resumed = false;
+    int pendingRate = 0; // a rate set while resumed, applied at the next resume; 0 = none
 
     SharedControls controls;
 };
