@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev zlib1g-dev libcairo2-dev libfontconfig-dev fonts-liberation libx11-dev
   libsndfile1-dev libfftw3-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

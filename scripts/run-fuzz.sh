@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the host-interface fuzz target with clang (libFuzzer + AddressSanitizer + UBSan) and
+# runs it for a bounded time over the corpus kept in tests/fuzz/corpus.
+# Usage: scripts/run-fuzz.sh [seconds]   (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+build_dir="${HALVERN_FUZZ_BUILD_DIR:-build-fuzz}"
+flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -g"
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DHALVERN_FUZZ=ON -DHALVERN_BUILD_TESTS=OFF -DHALVERN_BUILD_BENCH=OFF -DHALVERN_BUILD_TOOLS=OFF \
+  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
+  -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target fuzz_host_interface
+# New inputs go to a scratch folder; the committed corpus is only read.
+scratch="$build_dir/corpus-new"
+mkdir -p "$scratch"
+"$build_dir/tests/fuzz/fuzz_host_interface" -max_total_time="$seconds" -print_final_stats=1 \
+  -max_len=4096 -timeout=20 "$scratch" tests/fuzz/corpus

@@ -1,0 +1,107 @@
+// libFuzzer target: random sequences of dispatcher opcodes, parameter calls and process calls
+// against the effect record, with pointers to valid buffers only (as a sane host would pass).
+#include "vexilvst.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+VstIntPtr fuzzHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+class Reader
+{
+public:
+    Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return pos < size ? data[pos++] : 0; }
+    int32_t int32()
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v = (v << 8) | byte();
+        return static_cast<int32_t>(v);
+    }
+    float real()
+    {
+        const int32_t bits = int32();
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+
+private:
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Reader in(data, size);
+    VexilVST* effect = new VexilVST(fuzzHost);
+    AEffect* e = effect->getAeffect();
+    std::vector<float> audio(70000), output(70000);
+    char text[512];
+    void* slots[2];
+    int frameBudget = 60000; // keeps one input to a few analysis blocks
+
+    for (int step = 0; step < 64 && !in.empty(); ++step)
+    {
+        switch (in.byte() % 4)
+        {
+        case 0:
+        {
+            VstInt32 opcode = static_cast<VstInt32>(in.byte());
+            // Editor opening needs a real parent window; closing is done once at the end.
+            if (opcode == effEditOpen || opcode == effClose)
+                opcode = effGetVstVersion;
+            const VstInt32 index = in.int32() % 64;
+            VstIntPtr value = in.int32();
+            const float opt = in.real();
+            std::memset(text, 0, sizeof text);
+            void* ptr = text;
+            if (in.byte() % 8 == 0)
+                ptr = nullptr;
+            if (opcode == effGetSpeakerArrangement)
+            {
+                value = reinterpret_cast<VstIntPtr>(&slots[0]);
+                ptr = &slots[1];
+            }
+            if (opcode == effSetSampleRate)
+                effect->suspend(); // hosts change the rate while suspended
+            e->dispatcher(e, opcode, index, value, ptr, opt);
+            break;
+        }
+        case 1:
+            e->setParameter(e, in.int32() % 32, in.real());
+            break;
+        case 2:
+            e->getParameter(e, in.int32() % 32);
+            break;
+        default:
+        {
+            const int frames = std::min(frameBudget,
+                                        static_cast<int>(static_cast<uint32_t>(in.int32()) % 70000));
+            frameBudget -= frames;
+            const uint8_t fill = in.byte();
+            for (int k = 0; k < frames; ++k)
+                audio[k] = static_cast<float>(static_cast<int8_t>(fill + k * 37)) / 128.0f;
+            float* ins[1] = {audio.data()};
+            float* outs[1] = {(fill & 1) ? audio.data() : output.data()};
+            e->processReplacing(e, ins, outs, frames);
+            break;
+        }
+        }
+    }
+    e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    return 0;
+}
