@@ -1,0 +1,124 @@
+// The only platform-dependent code of the engine: where the dump goes and how it is opened.
+#include "f0map.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+const char* const kFileName = "f0map.txt";
+
+#ifndef _WIN32
+// An absolute path from the environment, or null (relative values are ignored, as XDG asks).
+const char* absoluteEnv(const char* name)
+{
+    const char* v = std::getenv(name);
+    return (v && v[0] == '/') ? v : nullptr;
+}
+
+// Opens (making it if missing) the folder that holds the dump. The user may point the cache base
+// anywhere, links included; our own subfolder must be a real folder owned by us that no other
+// user can write into, or a planted link inside it could redirect the write.
+int openDumpFolder()
+{
+    char base[4096];
+    if (const char* xdg = absoluteEnv("XDG_CACHE_HOME"))
+    {
+        if (std::snprintf(base, sizeof base, "%s", xdg) >= static_cast<int>(sizeof base)) return -1;
+    }
+    else if (const char* home = absoluteEnv("HOME"))
+    {
+        if (std::snprintf(base, sizeof base, "%s/.cache", home) >= static_cast<int>(sizeof base))
+            return -1;
+    }
+    else
+        return -1;
+
+    if (mkdir(base, 0700) != 0 && errno != EEXIST) return -1;
+    const int baseFd = open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0) return -1;
+    if (mkdirat(baseFd, "halvern", 0700) != 0 && errno != EEXIST)
+    {
+        close(baseFd);
+        return -1;
+    }
+    const int dirFd = openat(baseFd, "halvern", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(baseFd);
+    if (dirFd < 0) return -1;
+    struct stat st;
+    if (fstat(dirFd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)))
+    {
+        close(dirFd);
+        return -1;
+    }
+    return dirFd;
+}
+#endif
+} // namespace
+
+std::FILE* openF0MapFile()
+{
+#ifdef _WIN32
+    char path[MAX_PATH + 16];
+    const DWORD len = GetTempPathA(MAX_PATH + 1, path);
+    if (len == 0 || len > MAX_PATH) return nullptr;
+    if (std::snprintf(path + len, sizeof path - len, "%s", kFileName) >=
+        static_cast<int>(sizeof path - len))
+        return nullptr;
+    return std::fopen(path, "w");
+#else
+    const int dirFd = openDumpFolder();
+    if (dirFd < 0) return nullptr;
+    // O_NOFOLLOW: a link at the file name is refused, not written through. O_NONBLOCK keeps a
+    // FIFO at the name from stalling the audio thread; it is refused below.
+    const int fd = openat(dirFd, kFileName,
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    close(dirFd);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "w");
+    if (!file) close(fd);
+    return file;
+#endif
+}
+
+void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
+                const double* const* stabilityMap, const F0ContourTrace& trace)
+{
+    for (int b = 1; b < bands; ++b)
+        std::fprintf(file, ",map%d", b);
+    for (int b = 1; b < bands; ++b)
+        std::fprintf(file, ",stab%d", b);
+    std::fputs(",BEST,base,step1,step2,step3,step4\n", file);
+    for (int i = 0; i < m; ++i)
+    {
+        std::fprintf(file, "%d", i);
+        for (int b = 1; b < bands; ++b)
+            std::fprintf(file, ",%f", f0Map[b][i]);
+        for (int b = 1; b < bands; ++b)
+            std::fprintf(file, ",%f", stabilityMap[b][i]);
+        std::fprintf(file, ",%f,%f,%f,%f,%f,%f\n", trace.best[i], trace.base[i], trace.step1[i],
+                     trace.step2[i], trace.step3[i], trace.step4[i]);
+    }
+}
+
+void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,
+               const F0ContourTrace& trace)
+{
+    std::FILE* file = openF0MapFile();
+    if (!file) return;
+    writeF0Map(file, bands, m, f0Map, stabilityMap, trace);
+    std::fclose(file);
+}
