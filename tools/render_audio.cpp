@@ -1,0 +1,414 @@
+#include "render_audio.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace render
+{
+
+namespace
+{
+
+// Temporary files to remove if the process is interrupted; a signal handler may only walk a
+// fixed table.
+constexpr int kTempSlots = 1024;
+std::atomic<char*> tempSlots[kTempSlots];
+
+extern "C" void removeTempFilesAndDie(int signalNumber)
+{
+    for (auto& slot : tempSlots)
+        if (char* path = slot.load()) unlink(path);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+int registerTemp(const std::string& path)
+{
+    char* copy = strdup(path.c_str());
+    for (int k = 0; k < kTempSlots; ++k)
+    {
+        char* expected = nullptr;
+        if (tempSlots[k].compare_exchange_strong(expected, copy)) return k;
+    }
+    std::free(copy); // table full: still removed on failure, only not on a signal
+    return -1;
+}
+
+void unregisterTemp(int slot)
+{
+    if (slot >= 0) std::free(tempSlots[slot].exchange(nullptr));
+}
+
+mode_t processUmask()
+{
+    // Read once, before any worker thread exists (installCleanupOnSignals calls this first).
+    static const mode_t mask = []
+    {
+        const mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string lowerExtension(const std::string& path)
+{
+    const std::string base = baseName(path);
+    const size_t dot = base.rfind('.');
+    if (dot == std::string::npos || dot == 0) return "";
+    std::string ext = base.substr(dot + 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+int containerForExtension(const std::string& ext)
+{
+    struct Entry
+    {
+        const char* ext;
+        int format;
+    };
+    static const Entry table[] = {
+        {"wav", SF_FORMAT_WAV},   {"wave", SF_FORMAT_WAV},  {"flac", SF_FORMAT_FLAC},
+        {"aif", SF_FORMAT_AIFF},  {"aiff", SF_FORMAT_AIFF}, {"aifc", SF_FORMAT_AIFF},
+        {"ogg", SF_FORMAT_OGG},   {"oga", SF_FORMAT_OGG},   {"au", SF_FORMAT_AU},
+        {"snd", SF_FORMAT_AU},    {"caf", SF_FORMAT_CAF},   {"w64", SF_FORMAT_W64},
+        {"rf64", SF_FORMAT_RF64},
+    };
+    for (const auto& entry : table)
+        if (ext == entry.ext) return entry.format;
+    return 0;
+}
+
+bool formatValid(int format, int rate)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = format;
+    return sf_format_check(&info) != 0;
+}
+
+std::string formatName(int format, int command)
+{
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, command, &info, sizeof(info)) != 0 || !info.name)
+        return "format 0x" + std::to_string(format);
+    return info.name;
+}
+
+std::string errnoText(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace
+
+void installCleanupOnSignals()
+{
+    processUmask();
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signalNumber, removeTempFilesAndDie);
+}
+
+OutputFile::OutputFile(const std::string& finalPath) : finalPath_(finalPath)
+{
+    const std::string folder = folderOf(finalPath);
+    struct stat st
+    {
+    };
+    if (stat(folder.c_str(), &st) != 0)
+        throw RenderError("cannot write " + finalPath + ": folder " + folder + " does not exist");
+    if (!S_ISDIR(st.st_mode))
+        throw RenderError("cannot write " + finalPath + ": " + folder + " is not a folder");
+    if (stat(finalPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw RenderError("cannot write " + finalPath + ": it is a folder");
+
+    std::string pattern = folder + "/." + baseName(finalPath) + ".XXXXXX.part";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = mkstemps(name.data(), 5);
+    if (fd_ < 0) throw RenderError("cannot write into " + folder + ": " + errnoText(errno));
+    tempPath_ = name.data();
+    slot_ = registerTemp(tempPath_);
+    // mkstemp makes the file private; the result should look like any file the user writes.
+    fchmod(fd_, 0666 & ~processUmask());
+}
+
+OutputFile::~OutputFile()
+{
+    if (!committed_) discard();
+}
+
+void OutputFile::discard()
+{
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tempPath_.empty()) unlink(tempPath_.c_str());
+    unregisterTemp(slot_);
+    slot_ = -1;
+}
+
+void OutputFile::commit(bool replace)
+{
+    if (committed_) return;
+    if (::close(fd_) != 0)
+    {
+        fd_ = -1;
+        throw RenderError("cannot write " + finalPath_ + ": " + errnoText(errno));
+    }
+    fd_ = -1;
+    if (replace)
+    {
+        if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+            throw RenderError("cannot write " + finalPath_ + ": " + errnoText(errno));
+    }
+    else if (link(tempPath_.c_str(), finalPath_.c_str()) == 0)
+    {
+        // The link only succeeds when nothing has that name, so a file that appeared while we
+        // worked is not replaced.
+        unlink(tempPath_.c_str());
+    }
+    else
+    {
+        const int error = errno;
+        if (error == EEXIST)
+            throw RenderError(finalPath_ + " already exists (--force replaces it)");
+        // Folders without hard links: check, then rename.
+        if (access(finalPath_.c_str(), F_OK) == 0)
+            throw RenderError(finalPath_ + " already exists (--force replaces it)");
+        if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+            throw RenderError("cannot write " + finalPath_ + ": " + errnoText(errno));
+    }
+    committed_ = true;
+    unregisterTemp(slot_);
+    slot_ = -1;
+}
+
+AudioReader::AudioReader(const std::string& path) : path_(path)
+{
+    struct stat st
+    {
+    };
+    if (stat(path.c_str(), &st) != 0)
+        throw RenderError(path + ": " + (errno == ENOENT ? "no such file" : errnoText(errno)));
+    if (S_ISDIR(st.st_mode)) throw RenderError(path + ": is a folder, not an audio file");
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) throw RenderError(path + ": cannot read: " + errnoText(errno));
+    ::close(fd);
+    if (st.st_size == 0) throw RenderError(path + ": the file is empty");
+
+    file_ = sf_open(path.c_str(), SFM_READ, &info_);
+    if (!file_)
+        throw RenderError(path + ": not an audio file in a format libsndfile reads (" +
+                          sf_strerror(nullptr) + ")");
+    if (info_.frames <= 0)
+    {
+        sf_close(file_);
+        file_ = nullptr;
+        throw RenderError(path + ": the file holds no audio");
+    }
+    if (info_.channels < 1 || info_.samplerate < 1)
+    {
+        sf_close(file_);
+        file_ = nullptr;
+        throw RenderError(path + ": the file's header is unusable");
+    }
+}
+
+AudioReader::~AudioReader()
+{
+    if (file_) sf_close(file_);
+}
+
+size_t AudioReader::readMono(float* out, size_t count, int channel)
+{
+    const size_t channels = static_cast<size_t>(info_.channels);
+    if (channels == 1)
+        return static_cast<size_t>(sf_readf_float(file_, out, static_cast<sf_count_t>(count)));
+    interleaved_.resize(count * channels);
+    const size_t got = static_cast<size_t>(
+        sf_readf_float(file_, interleaved_.data(), static_cast<sf_count_t>(count)));
+    for (size_t k = 0; k < got; ++k)
+    {
+        const float* frame = interleaved_.data() + k * channels;
+        if (channel >= 1)
+        {
+            out[k] = frame[channel - 1];
+            continue;
+        }
+        double sum = 0.0;
+        for (size_t c = 0; c < channels; ++c)
+            sum += frame[c];
+        out[k] = static_cast<float>(sum / static_cast<double>(channels));
+    }
+    return got;
+}
+
+int chooseOutputFormat(int inputFormat, const std::string& outputPath, SampleFormat requested,
+                       int rate)
+{
+    const std::string ext = lowerExtension(outputPath);
+    const int container = containerForExtension(ext);
+    if (container == 0)
+        throw RenderError(
+            outputPath + ": cannot tell the output format from " +
+            (ext.empty() ? std::string("a name without extension") : "\"." + ext + "\"") +
+            " (use .wav, .flac, .aiff, .ogg, .au, .caf, .w64 or .rf64)");
+
+    if (requested != SampleFormat::FollowInput)
+    {
+        const int subtype = requested == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
+                            : requested == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
+                                                               : SF_FORMAT_FLOAT;
+        if (!formatValid(container | subtype, rate))
+            throw RenderError(outputPath + ": " + formatName(container, SFC_GET_FORMAT_MAJOR) +
+                              " files cannot hold " + formatName(subtype, SFC_GET_FORMAT_SUBTYPE) +
+                              " samples at " + std::to_string(rate) + " Hz");
+        return container | subtype;
+    }
+
+    // Keep the input's samples where the container allows, else the most faithful it holds.
+    const int candidates[] = {inputFormat & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT, SF_FORMAT_PCM_24,
+                              SF_FORMAT_PCM_16, SF_FORMAT_VORBIS};
+    for (int subtype : candidates)
+        if (formatValid(container | subtype, rate)) return container | subtype;
+    throw RenderError(outputPath + ": " + formatName(container, SFC_GET_FORMAT_MAJOR) +
+                      " files cannot hold mono audio at " + std::to_string(rate) + " Hz");
+}
+
+SampleEncoding encodingFor(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK)
+    {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+        return {SampleEncoding::FloatSamples, 0};
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return {SampleEncoding::IntegerPcm, 8};
+    case SF_FORMAT_PCM_16:
+        return {SampleEncoding::IntegerPcm, 16};
+    case SF_FORMAT_PCM_24:
+        return {SampleEncoding::IntegerPcm, 24};
+    case SF_FORMAT_PCM_32:
+        return {SampleEncoding::IntegerPcm, 32};
+    default:
+        return {SampleEncoding::Clamped, 0};
+    }
+}
+
+int32_t quantiseSample(float x, int bits, bool& clipped)
+{
+    const double fullScale = std::ldexp(1.0, bits - 1);
+    double q = std::nearbyint(static_cast<double>(x) * fullScale);
+    clipped = q > fullScale - 1.0 || q < -fullScale;
+    q = std::min(fullScale - 1.0, std::max(-fullScale, q));
+    // Left-aligned, as libsndfile takes integers for every bit depth.
+    return static_cast<int32_t>(static_cast<int64_t>(q) * (int64_t(1) << (32 - bits)));
+}
+
+std::string describeFormat(int format)
+{
+    return formatName(format & SF_FORMAT_TYPEMASK, SFC_GET_FORMAT_MAJOR) + ", " +
+           formatName(format & SF_FORMAT_SUBMASK, SFC_GET_FORMAT_SUBTYPE);
+}
+
+AudioWriter::AudioWriter(const std::string& finalPath, int format, int rate)
+    : out_(finalPath), encoding_(encodingFor(format))
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = format;
+    file_ = sf_open_fd(out_.fd(), SFM_WRITE, &info, SF_FALSE);
+    if (!file_)
+        throw RenderError("cannot write " + finalPath + " as " + describeFormat(format) + ": " +
+                          sf_strerror(nullptr));
+    if (encoding_.kind == SampleEncoding::Clamped)
+        sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+AudioWriter::~AudioWriter()
+{
+    if (file_) sf_close(file_);
+}
+
+void AudioWriter::write(const float* samples, size_t count)
+{
+    sf_count_t written = 0;
+    if (encoding_.kind == SampleEncoding::IntegerPcm)
+    {
+        integers_.resize(count);
+        for (size_t k = 0; k < count; ++k)
+        {
+            if (!std::isfinite(samples[k]))
+            {
+                ++nonFinite_;
+                integers_[k] = 0;
+                continue;
+            }
+            bool clipped = false;
+            integers_[k] = quantiseSample(samples[k], encoding_.bits, clipped);
+            clipped_ += clipped ? 1 : 0;
+        }
+        written = sf_writef_int(file_, integers_.data(), static_cast<sf_count_t>(count));
+    }
+    else
+    {
+        floats_.resize(count);
+        for (size_t k = 0; k < count; ++k)
+        {
+            float v = samples[k];
+            if (!std::isfinite(v))
+            {
+                ++nonFinite_;
+                v = 0.0f;
+            }
+            else if (encoding_.kind == SampleEncoding::Clamped && std::fabs(v) > 1.0f)
+            {
+                ++clipped_;
+                v = std::copysign(1.0f, v);
+            }
+            floats_[k] = v;
+        }
+        written = sf_writef_float(file_, floats_.data(), static_cast<sf_count_t>(count));
+    }
+    if (written != static_cast<sf_count_t>(count))
+        throw RenderError("cannot write " + out_.finalPath() + ": " + sf_strerror(file_));
+}
+
+void AudioWriter::commit(bool replace)
+{
+    const int status = sf_close(file_);
+    file_ = nullptr;
+    if (status != 0)
+        throw RenderError("cannot write " + out_.finalPath() + ": " + sf_error_number(status));
+    out_.commit(replace);
+}
+
+} // namespace render

@@ -1,0 +1,60 @@
+// One file through one plug-in instance: the host's side of halvern-render.
+#pragma once
+
+#include "pluginhost.h"
+#include "render_options.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace render
+{
+
+// The rate the plug-in analyses at, whatever the host sets.
+constexpr int kPluginFixedRate = 44100;
+
+// RATE CHECK -- remove once the plug-in follows the host's sample rate.
+// The plug-in keeps the geometry (and the delay) it derived for 44100 Hz when the host sets
+// another rate, and would then process the file as if it were at 44100 Hz. A plug-in that
+// follows the rate reports a different delay after the rate call, and this lets the file through.
+bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall);
+
+// Sets Pitch, Formant and the scale through the plug-in's parameter calls and reads them back.
+// Returns one line per control that was given, with the value the plug-in shows. Throws
+// RenderError if the plug-in does not hold what was set.
+std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOptions& options);
+
+// Refuses effects this renderer cannot drive (not one input and one output, no replacing
+// process). Throws RenderError.
+void checkPluginRecord(PluginHost& host, const std::string& pluginPath);
+
+// The notes the plot's guide lines mark: the scale's, or every note without one.
+NoteSet guideNotes(const RenderOptions& options);
+
+struct FileResult
+{
+    std::string input;
+    std::string output;
+    bool ok = false;
+    std::string error;
+    double audioSeconds = 0.0;
+    double wallSeconds = 0.0;
+    int latencySamples = 0;
+    int64_t clippedSamples = 0;
+    int64_t nonFiniteSamples = 0;
+    int clipBits = 0; // bit depth at which samples clipped; 0: clipped at ±1
+    std::string plotPath;
+};
+
+// Audio done so far, in microseconds of input, shared with the progress display.
+using ProgressCounter = std::atomic<int64_t>;
+
+// Renders input into output with a fresh plug-in instance. Never throws; failures are in the
+// result, and no output file is left behind by a failure.
+FileResult renderFile(const RenderOptions& options, const std::string& pluginPath,
+                      const std::string& input, const std::string& output,
+                      ProgressCounter& progress);
+
+} // namespace render
