@@ -1,0 +1,242 @@
+#include "grains.h"
+
+#include "interpolate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace
+{
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kUnvoicedF0 = 500.0; // unvoiced stretches are cut as if voiced at 500 Hz
+
+// floor(v) as an integer, saturated far outside any block so that wild values stay defined.
+int64_t floorIndex(double v)
+{
+    constexpr double limit = 1e15;
+    if (std::isnan(v)) return 0;
+    return static_cast<int64_t>(std::floor(std::clamp(v, -limit, limit)));
+}
+
+int64_t clampIndex(int64_t k, int B)
+{
+    return std::clamp<int64_t>(k, 0, B - 1);
+}
+
+// f0 values that cannot describe a period fall back to the unvoiced rate.
+double usableF0(double f)
+{
+    return (f > 0.0 && std::isfinite(f)) ? f : kUnvoicedF0;
+}
+
+void clearGrain(double* grain, int N)
+{
+    std::fill(grain, grain + N / 2, 0.0);
+}
+} // namespace
+
+// Audio thread: no allocation, no lock, no I/O.
+int splitFrameSegments(const double* f0Track, int T, GrainSegment* segments)
+{
+    int count = 0;
+    for (int j = 0; j < T; ++j)
+    {
+        const bool voiced = f0Track[j] != 0.0;
+        if (count > 0 && (f0Track[segments[count - 1].st] != 0.0) == voiced)
+        {
+            segments[count - 1].ed = j;
+            continue;
+        }
+        GrainSegment s;
+        s.st = j;
+        s.ed = j;
+        segments[count++] = s;
+    }
+    return count;
+}
+
+// Audio thread: allocates its peak-search scratch per call; no lock, no I/O.
+void findSegmentAnchors(const double* x, int B, int rate, double P, const double* f0Track,
+                        GrainSegment* segments, int segmentCount)
+{
+    // Two periods of any f0 down to 40 Hz; longer periods are cut to fit.
+    const int capacity = static_cast<int>(2.0 * rate * 0.025);
+    std::vector<double> v(std::max(capacity, 2));
+
+    auto anchorAt = [&](int c, int& period)
+    {
+        const double f = f0Track[c] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[c]);
+        const int64_t T0 = std::min<int64_t>(floorIndex(rate / f + 0.5), capacity / 2);
+        period = static_cast<int>(T0);
+        const int64_t nc = floorIndex(c * P * rate * 0.001 + 0.5);
+        const int64_t n = 2 * T0;
+        for (int64_t i = 0; i < n; ++i)
+            v[i] = x[clampIndex(nc - T0 + i, B)];
+        // Signed sums: the anchor sits on the voice's positive peak, the earliest of equal ones.
+        double best = 0.0;
+        int64_t bestI = 0;
+        for (int64_t i = 1; i + 1 < n; ++i)
+        {
+            const double sum = v[i - 1] + v[i] + v[i + 1];
+            if (sum > best)
+            {
+                best = sum;
+                bestI = i;
+            }
+        }
+        return static_cast<int>(clampIndex(nc - T0 + bestI, B));
+    };
+
+    for (int s = 0; s < segmentCount; ++s)
+    {
+        GrainSegment& seg = segments[s];
+        int period = 0;
+        if (f0Track[seg.st] == 0.0 || seg.ed - seg.st < 24)
+        {
+            seg.a0 = anchorAt((seg.st + seg.ed + 1) / 2, period);
+            seg.a1 = -1;
+            seg.period1 = 0;
+        }
+        else
+        {
+            seg.a0 = anchorAt(seg.st + 12, period);
+            seg.a1 = anchorAt(seg.ed - 12, seg.period1);
+        }
+    }
+}
+
+// Audio thread: allocates its wrapped-phase and raw-mark scratch per call; no lock, no I/O.
+int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                    int segmentCount, double* marks)
+{
+    std::vector<double> w(B);
+    std::vector<double> raw(B);
+    int count = 0;
+    for (int s = 0; s < segmentCount; ++s)
+    {
+        const GrainSegment& seg = segments[s];
+        const int64_t start = std::clamp<int64_t>(
+            floorIndex(std::trunc(seg.st * static_cast<double>(rate) * P * 0.001)), 0, B);
+        const int64_t end = std::min<int64_t>(
+            B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
+
+        const double ref = phase[seg.a0];
+        for (int64_t k = start; k < end; ++k)
+        {
+            const double d = phase[k] - ref;
+            w[k] = std::fmod(d + kTwoPi * std::floor(std::fabs(d) / kTwoPi + 1.0), kTwoPi);
+        }
+        int rawCount = 0;
+        for (int64_t k = start; k + 1 < end; ++k)
+            if (w[k] > w[k + 1]) raw[rawCount++] = static_cast<double>(k) / rate;
+
+        if (seg.a1 != -1 && rawCount > 0)
+        {
+            const double A0 = static_cast<double>(seg.a0) / rate;
+            const double A1 = static_cast<double>(seg.a1) / rate;
+            double M = raw[0];
+            for (int i = 1; i < rawCount; ++i)
+                if (std::fabs(raw[i] - A1) < std::fabs(M - A1)) M = raw[i];
+            // Stretch only between anchors at least a period apart and by a plausible amount:
+            // coinciding anchors would fold every mark of the stretch onto the first one.
+            if (seg.a1 - seg.a0 >= seg.period1 && M > A0)
+            {
+                const double g = (A1 - A0) / (M - A0);
+                if (g >= 0.5 && g <= 2.0)
+                    for (int i = 0; i < rawCount; ++i)
+                        raw[i] = (raw[i] - A0) * g + A0;
+            }
+        }
+
+        for (int i = 0; i < rawCount && count < B; ++i)
+            if (std::trunc(raw[i] * rate) < B) marks[count++] = raw[i];
+    }
+    return count;
+}
+
+// Audio thread: no allocation, no lock, no I/O.
+void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
+              double f, double* grain, int N)
+{
+    int64_t o = 0;
+    if (markCount > 0)
+    {
+        double nearest = marks[0];
+        for (int i = 1; i < markCount; ++i)
+            if (std::fabs(marks[i] - tau) < std::fabs(nearest - tau)) nearest = marks[i];
+        o = floorIndex(nearest * rate + 0.5) + 1;
+    }
+    f = usableF0(f);
+    const int64_t u = floorIndex(rate / f + 0.5);
+    const int64_t t = floorIndex(2.0 * rate / f + 0.5);
+    const int half = N / 2;
+
+    // A grain reaching the block's last sample would be cut short: leave it empty instead.
+    if (o - u + t >= B)
+    {
+        clearGrain(grain, N);
+        return;
+    }
+    // Only the first N/2 - 1 samples fit the buffer; the rest of a longer grain is dropped.
+    const int64_t stored = std::min<int64_t>(t, half - 1);
+    for (int64_t i = 0; i < stored; ++i)
+    {
+        const double window =
+            0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) / static_cast<double>(t + 1));
+        grain[i] = window * x[clampIndex(o - u + i, B)];
+    }
+    std::fill(grain + stored, grain + half, 0.0);
+    grain[half - 1] = static_cast<double>(t / 2);
+}
+
+// Audio thread: allocates its scratch per call and frees it before returning; no lock, no I/O.
+void extractFrameGrains(const double* x, int B, int rate, const double* frameTimes,
+                        const double* f0Track, double* const* frameGrains, int N)
+{
+    // Frames the estimator writes; T never reads beyond them.
+    const int frameCount = 1 - static_cast<int>(B / static_cast<double>(rate) * -500.0);
+    const double P = (frameTimes[1] - frameTimes[0]) * 1000.0;
+    const double Ps = P * 0.001;
+    const double Tfloat = B * (1.0 / rate) / Ps;
+    if (!(Ps > 0.0) || !std::isfinite(Tfloat) || Tfloat < 1.0)
+    {
+        // No usable frame grid: nothing can be cut, so the block stays silent.
+        for (int j = 0; j < frameCount; ++j)
+            clearGrain(frameGrains[j], N);
+        return;
+    }
+    const int T = static_cast<int>(std::min<double>(std::floor(Tfloat) + 1.0, frameCount));
+
+    std::vector<GrainSegment> segments(T);
+    const int segmentCount = splitFrameSegments(f0Track, T, segments.data());
+    findSegmentAnchors(x, B, rate, P, f0Track, segments.data(), segmentCount);
+
+    std::vector<double> filled(T);
+    for (int j = 0; j < T; ++j)
+        filled[j] = f0Track[j] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[j]);
+    std::vector<double> sampleTimes(B);
+    std::vector<double> perSampleF0(B);
+    std::vector<double> phase(B);
+    for (int k = 0; k < B; ++k)
+        sampleTimes[k] = static_cast<double>(k) / rate;
+    interpolateLinear(frameTimes, filled.data(), T, sampleTimes.data(), B, perSampleF0.data());
+    double acc = 0.0;
+    for (int k = 0; k < B; ++k)
+    {
+        acc += kTwoPi * perSampleF0[k] / rate;
+        phase[k] = acc;
+    }
+
+    std::vector<double> marks(B);
+    const int markCount =
+        placePitchMarks(phase.data(), B, rate, P, segments.data(), segmentCount, marks.data());
+
+    clearGrain(frameGrains[0], N);
+    for (int j = 1; j < T; ++j)
+    {
+        const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
+        cutGrain(x, B, rate, marks.data(), markCount, j * Ps, f, frameGrains[j], N);
+    }
+}
