@@ -1,9 +1,79 @@
 // Fundamental-frequency estimation of one analysis block.
 //
-// Real-time: runs on the audio thread once per completed block; allocates its working storage on
-// entry and frees it before returning; takes no lock; writes the diagnostic dump (see f0contour.h).
+// The block is low-passed and decimated to about 4 kHz, then analysed in seven overlapping bands
+// (two per octave, edges 80 ... 640 Hz). In each band the spacing of falling and rising zero
+// crossings, peaks and dips gives four f0 readings per frame; their mean is the band's candidate
+// and their spread its stability. selectF0Contour (f0contour.h) turns the candidates into a track.
+//
+// Real-time: every function here runs on the audio thread inside the block step; none takes a
+// lock, and each says below whether it allocates.
 #pragma once
+
+#include "f0contour.h"
+#include "fft.h"
+
+// Bands of the candidate map, fixed whatever the rate: 1 + trunc(2 log2(10)).
+constexpr int kF0BandCount = 7;
 
 // x: the block, n samples; fs: analysis rate in Hz. Writes m = 1 + trunc(500 n / fs) frame times
 // (seconds from the block start) into times and the f0 of each frame (Hz, 0 = unvoiced) into f0.
+// Rates without a decimation filter (see decimationLowPass) and blocks of fewer than 10 samples
+// give an unvoiced block. Nothing is written when fs <= 0 or n < 0.
+// Allocates its working storage per call and frees it before returning; writes the dump file.
 void estimateF0(const double* x, int n, int fs, double* times, double* f0);
+
+// Transform length N of the band filtering for a block of n samples at fs Hz (0 when undefined).
+// No allocation, no I/O.
+int f0TransformLength(int n, int fs);
+
+// The candidate map of one block: kF0BandCount rows of m frames each, row b at offset b * m, of
+// candidates (Hz, 0 = none) and stabilities (deviation / candidate, 1e13 = none). times: the m
+// frame times. Returns false, leaving an empty map, when the block cannot be analysed (fewer than
+// 10 samples, or no decimation filter for the rate).
+// Allocates its working storage per call and frees it before returning; no I/O.
+bool buildF0Map(const double* x, int n, int fs, const double* times, int m, double* f0Cells,
+                double* stabilityCells);
+
+// The decimation factor trunc(fs / 4000).
+// No allocation, no I/O.
+int decimationFactor(int fs);
+
+// True when decimationLowPass has coefficients for factor D (2, 4, 6, 8, 11 or 12).
+// No allocation, no I/O.
+bool hasDecimationFilter(int D);
+
+// Samples decimate writes for a block of n samples at factor D (0 when it cannot run).
+// No allocation, no I/O.
+int decimatedCount(int n, int D);
+
+// Zero-phase low-pass of x (n >= 10 samples) and every D-th sample into y, which holds at least
+// decimatedCount(n, D) doubles; the last one falls on x[n - 1]. Returns the count written, 0 when
+// n < 10 or D has no filter. Allocates one scratch array of n + 18 doubles per call.
+int decimate(const double* x, int n, int D, double* y);
+
+// Third-order recursive low-pass with unity gain at 0 Hz for factor D, from a zero state; in and
+// out may be the same array. Copies in to out unchanged when D has no coefficients.
+// No allocation, no I/O.
+void decimationLowPass(const double* in, int length, int D, double* out);
+
+// Four-term Nuttall window of L points sampled at (i + 1) / (L + 1): symmetric, no zero ends.
+// No allocation, no I/O.
+void nuttallWindow(int L, double* w);
+
+// Candidate f0 (Hz, 0 = none) and deviation (Hz, 100000 = none) of every frame for the band with
+// upper edge bandEdge. spectrum: the N/2 + 1 bins of the mean-free decimated signal (yLen samples,
+// zero-padded to N). filterBuffer (N doubles) and filterSpectrum (N/2 + 1 bins) are the arrays of
+// forwardPlan and inversePlan. times: m frame times in seconds.
+// Allocates its event scratch per call; no I/O.
+void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
+                    const FftComplex* spectrum, double* filterBuffer, FftComplex* filterSpectrum,
+                    const FftPlan& forwardPlan, const FftPlan& inversePlan, const double* times,
+                    int m, double* candidates, double* deviations);
+
+// Falling zero crossings of s (length samples) at the given rate, and the intervals between
+// consecutive ones: interval centres in seconds (positions counted from sample 1) and interval
+// frequencies in Hz, count of them returned in count (-1 when there is no crossing). centres and
+// frequencies hold at least length / 2 doubles. Samples that are 0 or not finite form no crossing.
+// No allocation, no I/O.
+void zeroCrossingIntervals(const double* s, int length, double rate, double* centres,
+                           double* frequencies, int& count);
