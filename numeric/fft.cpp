@@ -1,152 +1,423 @@
+// Real FFT of length n through one complex transform of M = n/2 points (even samples as real
+// parts, odd samples as imaginary parts) and a split step that separates the two spectra.
+//
+// The complex transform is a self-sorting (Stockham) radix-4 transform, with one radix-2 pass at
+// the end when log2 M is odd, over split real/imaginary arrays. Each pass reads one buffer and
+// writes the other; the plan's `work` and the caller's output array take turns, so no bit-reversal
+// pass is needed and the caller's input is only ever read.
+//
+// Tables, all built by the plan makers:
+//   trigTable[0, n/4)      twiddles w^(ps), w^(2ps), w^(3ps) of passes 1 .. P-2 (w = e^(2 pi i/M))
+//   trigTable[n/4, n/2)    c[0] = cos(pi/4), c[j] = cos(2 pi j/n)/2 for 1 <= j < n/4; the split
+//                          step reads cos from c[k] and sin from c[n/4 - k]
+//   trigTable[n/2, 5n/4)   twiddles of pass 0 (w^k, w^2k, w^3k for k < M/4), grouped by four
+//   indexTable[0], [1]     n/4, n/4: sizes of the twiddle part and of the split-step part
+//   indexTable[2]          P, the number of complex passes
+//   indexTable[3 + i]      offset in trigTable of pass i's twiddles (i < P - 1)
+//   indexTable[2 + P]      radix (4 or 2) of the last pass, which needs no twiddles
 #include "fft.h"
 
+#include "fftkernels.h"
+#include "fftvector.h"
+
 #include <cmath>
+#include <cstddef>
+#include <new>
 #include <stdexcept>
+
+#if defined(HALVERN_FFT_VECTOR) && (defined(__x86_64__) || defined(__i386__))
+#define HALVERN_FFT_AVX2 1
+void fftForwardAvx2(const FftPlan& plan);
+void fftInverseAvx2(const FftPlan& plan);
+#endif
 
 namespace
 {
 
-constexpr double twoPi = 6.283185307179586476925286766559;
+constexpr double pi = 3.141592653589793238462643383279502884;
+
+// The four-lane kernels need at least four butterflies of four in the first pass.
+constexpr int vectorMinimumLength = 32;
 
 bool isPowerOfTwo(int n)
 {
     return n >= 1 && (n & (n - 1)) == 0;
 }
 
+int passCount(int points)
+{
+    int passes = 0;
+    int span = points;
+    for (; span >= 4; span /= 4)
+        ++passes;
+    return span == 2 ? passes + 1 : passes;
+}
+
+// Pass 0's twiddles w^(jk), j = 1..3: grouped by four k (re x4, im x4 per j) when the vector
+// kernels may run, one k after another (re, im per j) for the shortest lengths.
+void pass0Twiddle(const double* table, int points, int k, int j, double& re, double& im)
+{
+    if (points >= vectorMinimumLength / 2)
+    {
+        const int base = 6 * (k & ~3) + (k & 3) + 8 * (j - 1);
+        re = table[base];
+        im = table[base + 4];
+    }
+    else
+    {
+        re = table[6 * k + 2 * (j - 1)];
+        im = table[6 * k + 2 * (j - 1) + 1];
+    }
+}
+
+void buildTables(FftPlan& plan)
+{
+    const int n = plan.length;
+    const int points = n / 2;
+    double* trig = plan.trigTable;
+    int32_t* index = plan.indexTable;
+    index[0] = n / 4;
+    index[1] = n / 4;
+    if (n < 4) return;
+
+    // Split-step table.
+    double* c = trig + n / 4;
+    // Both halves from angles below pi/4, where cos and sin are most accurate.
+    c[0] = std::cos(pi / 4);
+    for (int j = 1; j < n / 8; ++j)
+    {
+        c[j] = 0.5 * std::cos(2.0 * pi * j / n);
+        c[n / 4 - j] = 0.5 * std::sin(2.0 * pi * j / n);
+    }
+    if (n >= 8) c[n / 8] = 0.5 * c[0];
+
+    const int passes = passCount(points);
+    index[2] = passes;
+    int span = points;
+    for (int i = 0; i < passes; ++i, span /= 4)
+        if (span == 4 || span == 2) index[2 + passes] = span;
+
+    // Pass 0.
+    double* first = trig + n / 2;
+    index[3] = n / 2;
+    const double step = 2.0 * pi / points;
+    for (int k = 0; k < points / 4; ++k)
+        for (int j = 1; j <= 3; ++j)
+        {
+            const double re = std::cos(step * j * k), im = std::sin(step * j * k);
+            if (points >= vectorMinimumLength / 2)
+            {
+                const int base = 6 * (k & ~3) + (k & 3) + 8 * (j - 1);
+                first[base] = re;
+                first[base + 4] = im;
+            }
+            else
+            {
+                first[6 * k + 2 * (j - 1)] = re;
+                first[6 * k + 2 * (j - 1) + 1] = im;
+            }
+        }
+
+    // Passes 1 .. P-2, compact: six values per butterfly group p, shared by all its lanes.
+    int offset = 0;
+    span = points / 4;
+    for (int i = 1, stride = 4; i < passes - 1; ++i, span /= 4, stride *= 4)
+    {
+        if (offset + 6 * (span / 4) > n / 4) throw std::logic_error("FFT twiddle table overflow");
+        index[3 + i] = offset;
+        for (int p = 0; p < span / 4; ++p)
+            for (int j = 1; j <= 3; ++j)
+            {
+                trig[offset + 6 * p + 2 * (j - 1)] = std::cos(step * j * p * stride);
+                trig[offset + 6 * p + 2 * (j - 1) + 1] = std::sin(step * j * p * stride);
+            }
+        offset += 6 * (span / 4);
+    }
+}
+
 FftPlan makePlan(int n, int32_t direction)
 {
-    // Any other length would index past the tables; refuse it while no audio depends on it.
+    // Any other length would index past the tables; refuse it before anything runs.
     if (!isPowerOfTwo(n)) throw std::invalid_argument("FFT length must be a power of two");
     FftPlan plan{};
     plan.length = n;
     plan.direction = direction;
     plan.flags = 3;
-    const int tableLength = n < 8 ? 8 : n;
-    plan.work = new double[tableLength]();
-    plan.indexTable = new int32_t[tableLength]();
-    plan.trigTable = new double[tableLength * 5 / 4]();
-
-    const int half = n / 2;
-    plan.indexTable[0] = n / 4;
-    plan.indexTable[1] = n / 4;
-    int bits = 0;
-    while ((1 << bits) < half)
-        ++bits;
-    for (int m = 0; m < half; ++m)
+    // Lengths below 8 keep a few spare entries so the fixed header of indexTable fits.
+    const int padded = n < 8 ? 8 : n;
+    plan.work = new double[padded]();
+    plan.indexTable = new int32_t[padded]();
+    try
     {
-        int reversed = 0;
-        for (int b = 0; b < bits; ++b)
-            if (m & (1 << b)) reversed |= 1 << (bits - 1 - b);
-        plan.indexTable[2 + m] = reversed;
+        plan.trigTable = new double[padded * 5 / 4]();
+        buildTables(plan);
     }
-    // e^(+2 pi i k / (n/2)) for k < n/8 would suffice by symmetry; keep the simple full quarter.
-    for (int k = 0; k < n / 8; ++k)
+    catch (...)
     {
-        plan.trigTable[2 * k] = std::cos(twoPi * k / half);
-        plan.trigTable[2 * k + 1] = std::sin(twoPi * k / half);
+        delete[] plan.work;
+        delete[] plan.indexTable;
+        delete[] plan.trigTable;
+        throw;
     }
     return plan;
 }
 
-// In-place radix-2 complex transform of `count` interleaved points, kernel e^(sign 2 pi i
-// jk/count).
-void complexTransform(double* z, int count, const int32_t* reversal, double sign)
+// ---- Portable kernels -------------------------------------------------------------------------
+
+// A strided view of complex values: split arrays (step 1) or interleaved pairs (step 2).
+struct Complexes
 {
-    for (int m = 0; m < count; ++m)
+    double* re;
+    double* im;
+    int step;
+};
+
+// One radix-4 pass (or the final radix-2 pass) of the self-sorting transform.
+void portablePass(const FftPlan& plan, Complexes in, Complexes out, int span, int stride)
+{
+    const int points = plan.length / 2;
+    const double* table = plan.trigTable + plan.length / 2;
+    if (span == 2)
     {
-        const int r = reversal[m];
-        if (r > m)
+        for (int q = 0; q < stride; ++q)
         {
-            std::swap(z[2 * m], z[2 * r]);
-            std::swap(z[2 * m + 1], z[2 * r + 1]);
+            const int a = q * in.step, b = (q + stride) * in.step;
+            const double ar = in.re[a], ai = in.im[a], br = in.re[b], bi = in.im[b];
+            out.re[q * out.step] = ar + br;
+            out.im[q * out.step] = ai + bi;
+            out.re[(q + stride) * out.step] = ar - br;
+            out.im[(q + stride) * out.step] = ai - bi;
         }
+        return;
     }
-    for (int span = 1; span < count; span *= 2)
+    const int quarter = span / 4;
+    for (int p = 0; p < quarter; ++p)
     {
-        for (int k = 0; k < span; ++k)
+        double wr[4] = {1.0, 1.0, 1.0, 1.0}, wi[4] = {0.0, 0.0, 0.0, 0.0};
+        for (int j = 1; j <= 3; ++j)
+            if (p > 0) pass0Twiddle(table, points, p * stride, j, wr[j], wi[j]);
+        for (int q = 0; q < stride; ++q)
         {
-            const double c = std::cos(twoPi * k / (2 * span));
-            const double s = sign * std::sin(twoPi * k / (2 * span));
-            for (int a = k; a < count; a += 2 * span)
+            double xr[4], xi[4];
+            for (int j = 0; j < 4; ++j)
             {
-                const int b = a + span;
-                const double tr = z[2 * b] * c - z[2 * b + 1] * s;
-                const double ti = z[2 * b] * s + z[2 * b + 1] * c;
-                z[2 * b] = z[2 * a] - tr;
-                z[2 * b + 1] = z[2 * a + 1] - ti;
-                z[2 * a] += tr;
-                z[2 * a + 1] += ti;
+                const int at = (q + stride * (p + j * quarter)) * in.step;
+                xr[j] = in.re[at];
+                xi[j] = in.im[at];
+            }
+            const double t0r = xr[0] + xr[2], t0i = xi[0] + xi[2];
+            const double t1r = xr[0] - xr[2], t1i = xi[0] - xi[2];
+            const double t2r = xr[1] + xr[3], t2i = xi[1] + xi[3];
+            const double t3r = -(xi[1] - xi[3]), t3i = xr[1] - xr[3]; // i (b - d)
+            const double yr[4] = {t0r + t2r, t1r + t3r, t0r - t2r, t1r - t3r};
+            const double yi[4] = {t0i + t2i, t1i + t3i, t0i - t2i, t1i - t3i};
+            for (int j = 0; j < 4; ++j)
+            {
+                const int at = (q + stride * (4 * p + j)) * out.step;
+                out.re[at] = yr[j] * wr[j] - yi[j] * wi[j];
+                out.im[at] = yr[j] * wi[j] + yi[j] * wr[j];
             }
         }
     }
 }
 
-void forward(const FftPlan& plan)
+// Runs every pass from `in` to `out`. Passes before the last alternate between two buffers,
+// ending on `beforeLast`, which must not share memory with `out`; neither may share it with `in`
+// unless `in` is that pass's own input.
+void portablePasses(const FftPlan& plan, Complexes in, Complexes out, Complexes beforeLast,
+                    Complexes other)
 {
-    const int n = plan.length;
-    const double* x = plan.realInput;
-    FftComplex* out = plan.complexOutput;
-    if (n == 1)
+    const int points = plan.length / 2;
+    const int passes = passCount(points);
+    int span = points;
+    Complexes from = in;
+    for (int i = 0; i < passes; ++i)
     {
-        out[0] = {x[0], 0.0};
-        return;
-    }
-    const int half = n / 2;
-    double* z = plan.work;
-    for (int j = 0; j < n; ++j)
-        z[j] = x[j];
-    complexTransform(z, half, plan.indexTable + 2, 1.0);
-
-    out[0] = {z[0] + z[1], 0.0};
-    out[half] = {z[0] - z[1], 0.0};
-    for (int k = 1; k <= half / 2; ++k)
-    {
-        const int l = half - k;
-        const double ar = z[2 * k], ai = z[2 * k + 1];
-        const double br = z[2 * l], bi = z[2 * l + 1];
-        // Even and odd sample spectra from one complex transform.
-        const double er = 0.5 * (ar + br), ei = 0.5 * (ai - bi);
-        const double or_ = 0.5 * (ai + bi), oi = -0.5 * (ar - br);
-        const double c = std::cos(twoPi * k / n), s = std::sin(twoPi * k / n);
-        const double wr = c * or_ - s * oi, wi = c * oi + s * or_;
-        out[k] = {er + wr, ei + wi};
-        out[l] = {er - wr, -(ei - wi)};
+        const Complexes to =
+            i == passes - 1 ? out : ((passes - 2 - i) % 2 == 0 ? beforeLast : other);
+        portablePass(plan, from, to, span, points / span);
+        from = to;
+        span /= span == 2 ? 2 : 4;
     }
 }
 
-void inverse(const FftPlan& plan)
+void portableForward(const FftPlan& plan)
 {
-    const int n = plan.length;
-    const FftComplex* in = plan.complexInput;
-    double* y = plan.realOutput;
-    if (n == 1)
+    const int n = plan.length, points = n / 2, half = points / 2;
+    const double* x = plan.realInput;
+    double* out = reinterpret_cast<double*>(plan.complexOutput);
+    if (n <= 2)
     {
-        y[0] = in[0].re;
+        out[0] = n == 1 ? x[0] : x[0] + x[1];
+        out[1] = 0.0;
+        if (n == 2)
+        {
+            out[2] = x[0] - x[1];
+            out[3] = 0.0;
+        }
         return;
     }
-    const int half = n / 2;
-    double* z = plan.work;
-    z[0] = in[0].re + in[half].re;
-    z[1] = in[0].re - in[half].re;
-    for (int k = 1; k <= half / 2; ++k)
+    double* work = plan.work;
+    const Complexes z = {work, work + points, 1};
+    const Complexes input = {const_cast<double*>(x), const_cast<double*>(x) + 1, 2};
+    portablePasses(plan, input, z, {out, out + points, 1}, z);
+
+    const double* c = plan.trigTable + n / 4;
+    for (int k = 1; k < half; ++k)
     {
-        const int l = half - k;
-        const double ar = in[k].re + in[l].re, ai = in[k].im - in[l].im;
-        const double br = in[k].re - in[l].re, bi = in[k].im + in[l].im;
-        const double c = std::cos(twoPi * k / n), s = std::sin(twoPi * k / n);
-        // i * conj(w) * b
-        const double tr = -(c * bi - s * br), ti = c * br + s * bi;
-        z[2 * k] = ar + tr;
-        z[2 * k + 1] = ai + ti;
-        z[2 * l] = ar - tr;
-        z[2 * l + 1] = -(ai - ti);
+        const int l = points - k;
+        const double ar = z.re[k], ai = z.im[k], br = z.re[l], bi = z.im[l];
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai - bi);
+        const double oddRe = ai + bi, oddIm = br - ar;
+        const double cosine = c[k], sine = c[n / 4 - k]; // both halved
+        const double wr = cosine * oddRe - sine * oddIm, wi = cosine * oddIm + sine * oddRe;
+        out[2 * k] = er + wr;
+        out[2 * k + 1] = ei + wi;
+        out[2 * l] = er - wr;
+        out[2 * l + 1] = wi - ei;
     }
-    complexTransform(z, half, plan.indexTable + 2, -1.0);
-    for (int j = 0; j < n; ++j)
-        y[j] = z[j];
+    const double re0 = z.re[0], im0 = z.im[0];
+    out[2 * half] = z.re[half];
+    out[2 * half + 1] = z.im[half];
+    out[0] = re0 + im0;
+    out[1] = 0.0;
+    out[2 * points] = re0 - im0;
+    out[2 * points + 1] = 0.0;
+}
+
+void portableInverse(const FftPlan& plan)
+{
+    const int n = plan.length, points = n / 2, half = points / 2;
+    const double* in = reinterpret_cast<const double*>(plan.complexInput);
+    double* y = plan.realOutput;
+    if (n <= 2)
+    {
+        if (n == 1)
+            y[0] = in[0];
+        else
+        {
+            const double first = in[0], last = in[2];
+            y[0] = first + last;
+            y[1] = first - last;
+        }
+        return;
+    }
+    // Swapped real and imaginary parts turn the forward passes into inverse ones. The split step
+    // writes where the first pass does not.
+    const Complexes work = {plan.work, plan.work + points, 1};
+    const Complexes scratch = {y, y + points, 1};
+    const Complexes z = passCount(points) % 2 == 1 ? work : scratch;
+    const double* c = plan.trigTable + n / 4;
+    for (int k = 1; k < half; ++k)
+    {
+        const int l = points - k;
+        const double xr = in[2 * k], xi = in[2 * k + 1], yr = in[2 * l], yi = in[2 * l + 1];
+        const double ar = xr + yr, ai = xi - yi, br = 2.0 * (xr - yr), bi = 2.0 * (xi + yi);
+        const double cosine = c[k], sine = c[n / 4 - k];
+        const double cr = sine * br - cosine * bi, ci = cosine * br + sine * bi;
+        z.re[k] = ai + ci;
+        z.im[k] = ar + cr;
+        z.re[l] = ci - ai;
+        z.im[l] = ar - cr;
+    }
+    const double first = in[0], last = in[2 * points];
+    z.re[half] = 2.0 * in[2 * half + 1];
+    z.im[half] = 2.0 * in[2 * half];
+    z.re[0] = first - last;
+    z.im[0] = first + last;
+    const Complexes output = {y + 1, y, 2};
+    portablePasses(plan, z, output, work, scratch);
+}
+
+// ---- Selection --------------------------------------------------------------------------------
+
+using Kernel = void (*)(const FftPlan&);
+
+struct Kernels
+{
+    Kernel forward;
+    Kernel inverse;
+};
+
+#if defined(HALVERN_FFT_VECTOR)
+bool processorHasAvx2()
+{
+#if defined(HALVERN_FFT_AVX2)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
+#endif
+}
+#endif
+
+Kernels kernelsFor(FftKernelSet set)
+{
+#if defined(HALVERN_FFT_AVX2)
+    if (set == FftKernelSet::vectorAvx2) return {fftForwardAvx2, fftInverseAvx2};
+#endif
+#if defined(HALVERN_FFT_VECTOR)
+    if (set == FftKernelSet::vector) return {forwardVector, inverseVector};
+#endif
+    (void)set;
+    return {portableForward, portableInverse};
+}
+
+FftKernelSet chooseKernelSet()
+{
+#if defined(HALVERN_FFT_VECTOR)
+    return processorHasAvx2() ? FftKernelSet::vectorAvx2 : FftKernelSet::vector;
+#else
+    return FftKernelSet::portable;
+#endif
+}
+
+// Chosen once while the library loads, so execution never has to ask.
+const FftKernelSet activeSet = chooseKernelSet();
+const Kernels activeKernels = kernelsFor(activeSet);
+
+void run(const Kernels& kernels, const FftPlan& plan)
+{
+    const bool useVector = plan.length >= vectorMinimumLength && kernels.forward != nullptr;
+    if (plan.direction == 1)
+        (useVector ? kernels.forward : portableForward)(plan);
+    else
+        (useVector ? kernels.inverse : portableInverse)(plan);
 }
 
 } // namespace
+
+bool fftKernelSetAvailable(FftKernelSet set)
+{
+    switch (set)
+    {
+    case FftKernelSet::portable:
+        return true;
+    case FftKernelSet::vector:
+#if defined(HALVERN_FFT_VECTOR)
+        return true;
+#else
+        return false;
+#endif
+    case FftKernelSet::vectorAvx2:
+#if defined(HALVERN_FFT_AVX2)
+        return processorHasAvx2();
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+FftKernelSet activeFftKernelSet()
+{
+    return activeSet;
+}
+
+void executeFftWith(FftKernelSet set, const FftPlan& plan)
+{
+    run(kernelsFor(set), plan);
+}
 
 FftPlan planForwardReal(int n, double* realInput, FftComplex* complexOutput)
 {
@@ -164,12 +435,10 @@ FftPlan planInverseReal(int n, FftComplex* complexInput, double* realOutput)
     return plan;
 }
 
+// Real-time: allocates nothing, no lock, no I/O.
 void executeFft(const FftPlan& plan)
 {
-    if (plan.direction == 1)
-        forward(plan);
-    else
-        inverse(plan);
+    run(activeKernels, plan);
 }
 
 void destroyFftPlan(FftPlan& plan)

@@ -1,5 +1,6 @@
 // The real FFT judged against a direct DFT in long double, plus its exact edge cases.
 #include "fft.h"
+#include "fftkernels.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <tuple>
 #include <vector>
 
 // Counts every allocation in this program so the test can show that execution allocates nothing.
@@ -53,6 +56,14 @@ void operator delete[](void* p, std::size_t) noexcept
 
 namespace
 {
+
+// The kernel set the running test exercises.
+FftKernelSet kernelSet = FftKernelSet::portable;
+
+void execute(const FftPlan& plan)
+{
+    executeFftWith(kernelSet, plan);
+}
 
 constexpr long double twoPiL = 6.283185307179586476925286766559005768L;
 
@@ -126,7 +137,7 @@ std::vector<double> forwardReal(const std::vector<double>& x, std::vector<FftCom
     std::vector<double> input = x;
     spectrum.assign(static_cast<size_t>(n / 2 + 1), FftComplex{-7.0, -7.0});
     FftPlan plan = planForwardReal(n, input.data(), spectrum.data());
-    executeFft(plan);
+    execute(plan);
     destroyFftPlan(plan);
     return input;
 }
@@ -136,7 +147,7 @@ std::vector<double> inverseReal(const std::vector<FftComplex>& y, int n)
     std::vector<FftComplex> input = y;
     std::vector<double> out(static_cast<size_t>(n), -7.0);
     FftPlan plan = planInverseReal(n, input.data(), out.data());
-    executeFft(plan);
+    execute(plan);
     destroyFftPlan(plan);
     return out;
 }
@@ -146,13 +157,36 @@ double log2Of(int n)
     return n > 1 ? std::log2(static_cast<double>(n)) : 1.0;
 }
 
-class AllLengths : public ::testing::TestWithParam<int>
+const char* kernelSetName(FftKernelSet set)
 {
+    switch (set)
+    {
+    case FftKernelSet::portable:
+        return "portable";
+    case FftKernelSet::vector:
+        return "vector";
+    case FftKernelSet::vectorAvx2:
+        return "vectorAvx2";
+    }
+    return "unknown";
+}
+
+// Every test runs for each kernel set this build and processor offer, at every length.
+class AllLengths : public ::testing::TestWithParam<std::tuple<FftKernelSet, int>>
+{
+protected:
+    void SetUp() override
+    {
+        kernelSet = std::get<0>(GetParam());
+        if (!fftKernelSetAvailable(kernelSet))
+            GTEST_SKIP() << kernelSetName(kernelSet) << " kernels are not available here";
+    }
+    int length() const { return std::get<1>(GetParam()); }
 };
 
 TEST_P(AllLengths, ForwardMatchesDirectDft)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> x = randomSignal(n, 1000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> spectrum;
     forwardReal(x, spectrum);
@@ -173,7 +207,7 @@ TEST_P(AllLengths, ForwardMatchesDirectDft)
 
 TEST_P(AllLengths, InverseMatchesDirectDft)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> parts = randomSignal(n + 2, 2000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> y(static_cast<size_t>(n / 2 + 1));
     for (int k = 0; k <= n / 2; ++k)
@@ -187,7 +221,7 @@ TEST_P(AllLengths, InverseMatchesDirectDft)
 
 TEST_P(AllLengths, RoundTripGivesNTimesInput)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> x = randomSignal(n, 3000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> spectrum;
     forwardReal(x, spectrum);
@@ -199,7 +233,7 @@ TEST_P(AllLengths, RoundTripGivesNTimesInput)
 
 TEST_P(AllLengths, ImpulseAtZeroIsFlat)
 {
-    const int n = GetParam();
+    const int n = length();
     std::vector<double> x(static_cast<size_t>(n), 0.0);
     x[0] = 1.0;
     std::vector<FftComplex> spectrum;
@@ -215,7 +249,7 @@ TEST_P(AllLengths, ImpulseAtZeroIsFlat)
 
 TEST_P(AllLengths, ImpulseAtOneUsesThePositiveKernel)
 {
-    const int n = GetParam();
+    const int n = length();
     if (n < 2) return;
     std::vector<double> x(static_cast<size_t>(n), 0.0);
     x[1] = 1.0;
@@ -232,7 +266,7 @@ TEST_P(AllLengths, ImpulseAtOneUsesThePositiveKernel)
 
 TEST_P(AllLengths, ConstantAndAlternatingInputs)
 {
-    const int n = GetParam();
+    const int n = length();
     if (n < 2) return;
     const double c = 0.375;
     std::vector<double> constant(static_cast<size_t>(n), c);
@@ -262,7 +296,7 @@ TEST_P(AllLengths, ConstantAndAlternatingInputs)
 
 TEST_P(AllLengths, InverseIgnoresImaginaryPartsAtZeroAndNyquist)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> parts = randomSignal(n + 2, 4000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> y(static_cast<size_t>(n / 2 + 1));
     for (int k = 0; k <= n / 2; ++k)
@@ -279,7 +313,7 @@ TEST_P(AllLengths, InverseIgnoresImaginaryPartsAtZeroAndNyquist)
 
 TEST_P(AllLengths, InputsAreNotModified)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> x = randomSignal(n, 5000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> spectrum;
     const std::vector<double> after = forwardReal(x, spectrum);
@@ -290,7 +324,7 @@ TEST_P(AllLengths, InputsAreNotModified)
     const std::vector<FftComplex> copy = y;
     std::vector<double> out(static_cast<size_t>(n));
     FftPlan plan = planInverseReal(n, y.data(), out.data());
-    executeFft(plan);
+    execute(plan);
     destroyFftPlan(plan);
     for (int k = 0; k <= n / 2; ++k)
     {
@@ -301,7 +335,7 @@ TEST_P(AllLengths, InputsAreNotModified)
 
 TEST_P(AllLengths, RepeatedExecutionIsIdenticalAndAllocatesNothing)
 {
-    const int n = GetParam();
+    const int n = length();
     std::vector<double> x = randomSignal(n, 6000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> spectrum(static_cast<size_t>(n / 2 + 1));
     std::vector<double> back(static_cast<size_t>(n));
@@ -309,16 +343,16 @@ TEST_P(AllLengths, RepeatedExecutionIsIdenticalAndAllocatesNothing)
     FftPlan inverse = planInverseReal(n, spectrum.data(), back.data());
 
     long before = allocationCount.load();
-    executeFft(forward);
-    executeFft(inverse);
+    execute(forward);
+    execute(inverse);
     EXPECT_EQ(allocationCount.load(), before);
     const std::vector<FftComplex> firstSpectrum = spectrum;
     const std::vector<double> firstBack = back;
     before = allocationCount.load();
     for (int repeat = 0; repeat < 3; ++repeat)
     {
-        executeFft(forward);
-        executeFft(inverse);
+        execute(forward);
+        execute(inverse);
     }
     EXPECT_EQ(allocationCount.load(), before);
 
@@ -336,7 +370,7 @@ TEST_P(AllLengths, RepeatedExecutionIsIdenticalAndAllocatesNothing)
 // convolution of the two inputs.
 TEST_P(AllLengths, SpectralProductIsCircularConvolution)
 {
-    const int n = GetParam();
+    const int n = length();
     const std::vector<double> a = randomSignal(n, 7000u + static_cast<uint32_t>(n));
     const std::vector<double> b = randomSignal(n, 8000u + static_cast<uint32_t>(n));
     std::vector<FftComplex> sa, sb;
@@ -358,10 +392,73 @@ TEST_P(AllLengths, SpectralProductIsCircularConvolution)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PowersOfTwo, AllLengths,
-                         ::testing::Values(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096),
-                         [](const ::testing::TestParamInfo<int>& info)
-                         { return "n" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(
+    PowersOfTwo, AllLengths,
+    ::testing::Combine(::testing::Values(FftKernelSet::portable, FftKernelSet::vector,
+                                         FftKernelSet::vectorAvx2),
+                       ::testing::Values(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096)),
+    [](const ::testing::TestParamInfo<std::tuple<FftKernelSet, int>>& info)
+    {
+        return std::string(kernelSetName(std::get<0>(info.param))) + "_n" +
+               std::to_string(std::get<1>(info.param));
+    });
+
+TEST(FftKernels, ExecuteUsesTheFastestAvailableSet)
+{
+    const FftKernelSet active = activeFftKernelSet();
+    EXPECT_TRUE(fftKernelSetAvailable(active));
+    if (fftKernelSetAvailable(FftKernelSet::vectorAvx2))
+    {
+        EXPECT_EQ(active, FftKernelSet::vectorAvx2);
+    }
+    else if (fftKernelSetAvailable(FftKernelSet::vector))
+    {
+        EXPECT_EQ(active, FftKernelSet::vector);
+    }
+}
+
+TEST(FftKernels, KernelSetsAgreeWithEachOther)
+{
+    // executeFft and every available set give the same spectrum to within rounding.
+    const int n = 2048;
+    std::vector<double> x = randomSignal(n, 99u);
+    std::vector<FftComplex> reference(n / 2 + 1), other(n / 2 + 1);
+    FftPlan plan = planForwardReal(n, x.data(), reference.data());
+    executeFft(plan);
+    destroyFftPlan(plan);
+    for (FftKernelSet set :
+         {FftKernelSet::portable, FftKernelSet::vector, FftKernelSet::vectorAvx2})
+    {
+        if (!fftKernelSetAvailable(set)) continue;
+        plan = planForwardReal(n, x.data(), other.data());
+        executeFftWith(set, plan);
+        destroyFftPlan(plan);
+        for (int k = 0; k <= n / 2; ++k)
+        {
+            EXPECT_NEAR(other[k].re, reference[k].re, 1e-12) << kernelSetName(set) << " " << k;
+            EXPECT_NEAR(other[k].im, reference[k].im, 1e-12) << kernelSetName(set) << " " << k;
+        }
+    }
+}
+
+TEST(FftPlan, SplitStepTableHoldsHalfCosines)
+{
+    for (int n : {8, 64, 2048})
+    {
+        std::vector<double> x(n);
+        std::vector<FftComplex> y(n / 2 + 1);
+        FftPlan plan = planForwardReal(n, x.data(), y.data());
+        const double* c = plan.trigTable + n / 4;
+        EXPECT_NEAR(c[0], std::sqrt(0.5), 1e-16);
+        EXPECT_NEAR(c[n / 8], 0.5 * std::sqrt(0.5), 1e-16);
+        for (int j = 1; j < n / 8; ++j)
+        {
+            EXPECT_NEAR(c[j], 0.5 * std::cos(2.0 * M_PI * j / n), 1e-16) << n << " " << j;
+            EXPECT_NEAR(c[n / 4 - j], 0.5 * std::sin(2.0 * M_PI * j / n), 1e-16) << n << " " << j;
+        }
+        destroyFftPlan(plan);
+    }
+}
 
 TEST(FftPlan, FieldsOfAForwardPlan)
 {
