@@ -1,0 +1,228 @@
+// Cost of the voice path: real-time factor through processReplacing, the share of each engine
+// step in one block, and the worst single host call with small host blocks.
+#include "f0estimation.h"
+#include "f0postprocess.h"
+#include "geometry.h"
+#include "grains.h"
+#include "resynthesis.h"
+#include "vexilvst.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <vector>
+
+namespace
+{
+constexpr int kRate = 44100;
+
+VstIntPtr acceptingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// A sung vowel: harmonics up to 4 kHz under two formants, 5 Hz vibrato around 180 Hz, a breath
+// of noise, and a short pause every two seconds so that unvoiced stretches occur too.
+std::vector<float> voice(size_t length)
+{
+    std::vector<float> out(length);
+    double phase = 0.0;
+    uint32_t state = 1;
+    for (size_t k = 0; k < length; ++k)
+    {
+        const double t = static_cast<double>(k) / kRate;
+        const double f0 = 180.0 * (1.0 + 0.02 * std::sin(2.0 * M_PI * 5.0 * t));
+        phase += 2.0 * M_PI * f0 / kRate;
+        double v = 0.0;
+        const int harmonics = static_cast<int>(4000.0 / f0);
+        for (int h = 1; h <= harmonics; ++h)
+        {
+            const double f = h * f0;
+            const double formants = 1.0 / (1.0 + std::pow((f - 700.0) / 150.0, 2)) +
+                                    0.5 / (1.0 + std::pow((f - 1200.0) / 200.0, 2)) + 0.05;
+            v += formants * std::sin(h * phase);
+        }
+        state = state * 1664525u + 1013904223u;
+        const double noise = (static_cast<double>(state >> 8) / 8388608.0 - 1.0) * 0.01;
+        const bool pause = std::fmod(t, 2.0) > 1.8;
+        out[k] = static_cast<float>((pause ? 0.0 : 0.2 * v) + noise);
+    }
+    return out;
+}
+
+void setControls(VexilVST& effect)
+{
+    effect.setParameter(0, 0.5f + 300.0f / 2400.0f); // pitch +3 semitones
+    effect.setParameter(1, 0.5f - 200.0f / 2400.0f); // formant -2 semitones
+    effect.setParameter(2, 1.0f);                    // scale on
+}
+
+// CPU time per second of 44.1 kHz voice through processReplacing in 512-sample host blocks; the
+// real-time factor is the reported time per iteration in seconds.
+void BM_VoiceRealTimeFactor(benchmark::State& state)
+{
+    const auto input = voice(kRate * 4);
+    std::vector<float> output(input.size());
+    VexilVST effect(acceptingHost);
+    setControls(effect);
+    size_t pos = 0;
+    for (auto _ : state)
+    {
+        for (int done = 0; done < kRate; done += 512)
+        {
+            const int n = std::min(512, kRate - done);
+            if (pos + n > input.size()) pos = 0;
+            float* in[1] = {const_cast<float*>(input.data() + pos)};
+            float* out[1] = {output.data() + pos};
+            effect.processReplacing(in, out, n);
+            pos += n;
+        }
+        benchmark::DoNotOptimize(output.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kRate);
+}
+BENCHMARK(BM_VoiceRealTimeFactor)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// One realistic analysis block with everything each engine step needs.
+struct BlockFixture
+{
+    BlockFixture()
+        : g(AnalysisGeometry::forRate(kRate)), x(g.blockLength), frameTimes(g.frameCount),
+          f0(g.frameCount), smoothed(g.frameCount), scratch(g.frameCount), controls(g.frameCount),
+          storage(static_cast<size_t>(g.frameCount) * (g.frameLength / 2 + 1)),
+          grains(g.frameCount), ring(g.ringSize, 0.0)
+    {
+        const auto v = voice(g.blockLength + kRate / 2);
+        for (int k = 0; k < g.blockLength; ++k)
+            x[k] = v[kRate / 2 + k];
+        for (int j = 0; j < g.frameCount; ++j)
+            grains[j] = storage.data() + static_cast<size_t>(j) * (g.frameLength / 2 + 1);
+        estimateF0(x.data(), g.blockLength, kRate, frameTimes.data(), f0.data());
+        smoothed = f0;
+        smoothF0Track(smoothed.data(), g.frameCount, scratch.data());
+        extractFrameGrains(x.data(), g.blockLength, kRate, frameTimes.data(), smoothed.data(),
+                           grains.data(), g.frameLength);
+        for (auto& c : controls)
+            c.formantCents = -200.0f;
+    }
+
+    AnalysisGeometry g;
+    std::vector<double> x, frameTimes, f0, smoothed, scratch;
+    std::vector<ControlState> controls;
+    std::vector<double> storage;
+    std::vector<double*> grains;
+    std::vector<double> ring;
+};
+
+void BM_StepEstimateF0(benchmark::State& state)
+{
+    BlockFixture b;
+    for (auto _ : state)
+    {
+        estimateF0(b.x.data(), b.g.blockLength, kRate, b.frameTimes.data(), b.f0.data());
+        benchmark::DoNotOptimize(b.f0.data());
+    }
+}
+BENCHMARK(BM_StepEstimateF0)->Unit(benchmark::kMicrosecond);
+
+void BM_StepSmoothF0Track(benchmark::State& state)
+{
+    BlockFixture b;
+    std::vector<double> track(b.f0.size());
+    for (auto _ : state)
+    {
+        track = b.f0;
+        smoothF0Track(track.data(), b.g.frameCount, b.scratch.data());
+        benchmark::DoNotOptimize(track.data());
+    }
+}
+BENCHMARK(BM_StepSmoothF0Track)->Unit(benchmark::kMicrosecond);
+
+void BM_StepSnapToScale(benchmark::State& state)
+{
+    BlockFixture b;
+    ControlState c;
+    std::vector<double> track(b.smoothed.size());
+    for (auto _ : state)
+    {
+        for (size_t j = 0; j < track.size(); ++j)
+            track[j] = b.smoothed[j] != 0.0 ? snapToScale(c, b.smoothed[j] * 1.19) : 0.0;
+        benchmark::DoNotOptimize(track.data());
+    }
+}
+BENCHMARK(BM_StepSnapToScale)->Unit(benchmark::kMicrosecond);
+
+void BM_StepExtractFrameGrains(benchmark::State& state)
+{
+    BlockFixture b;
+    for (auto _ : state)
+    {
+        extractFrameGrains(b.x.data(), b.g.blockLength, kRate, b.frameTimes.data(),
+                           b.smoothed.data(), b.grains.data(), b.g.frameLength);
+        benchmark::DoNotOptimize(b.storage.data());
+    }
+}
+BENCHMARK(BM_StepExtractFrameGrains)->Unit(benchmark::kMicrosecond);
+
+void BM_StepOverlapAddGrains(benchmark::State& state)
+{
+    BlockFixture b;
+    std::vector<double> target(b.smoothed.size());
+    for (size_t j = 0; j < target.size(); ++j)
+        target[j] = b.smoothed[j] * 1.19;
+    const double blockStep = static_cast<double>(b.g.blockLength - b.g.blockOverlap) / kRate;
+    double pulse = 0.0;
+    int64_t origin = 0;
+    for (auto _ : state)
+    {
+        // As in the running effect: the chain starts about 25 ms into the block.
+        overlapAddGrains(pulse, b.g.frameLimit, b.controls.data(), target.data(), b.grains.data(),
+                         b.g.frameLength, kRate, b.ring.data(), b.g.ringSize, 0.0, origin);
+        pulse -= blockStep;
+        origin += b.g.blockLength - b.g.blockOverlap;
+        benchmark::DoNotOptimize(b.ring.data());
+    }
+}
+BENCHMARK(BM_StepOverlapAddGrains)->Unit(benchmark::kMicrosecond);
+
+// Every processReplacing call over 60 s of voice in 64-sample host blocks is timed; the counters
+// give the median and the worst call (the calls that complete an analysis block).
+void BM_WorstCallWith64SampleBlocks(benchmark::State& state)
+{
+    const auto input = voice(static_cast<size_t>(kRate) * 60);
+    std::vector<float> output(input.size());
+    std::vector<double> microseconds, blockCalls;
+    microseconds.reserve(input.size() / 64 + 1);
+    for (auto _ : state)
+    {
+        VexilVST effect(acceptingHost);
+        setControls(effect);
+        microseconds.clear();
+        blockCalls.clear();
+        for (size_t k = 0; k < input.size(); k += 64)
+        {
+            const int n = static_cast<int>(std::min<size_t>(64, input.size() - k));
+            float* in[1] = {const_cast<float*>(input.data() + k)};
+            float* out[1] = {output.data() + k};
+            const int64_t blocks = effect.getBlocksProcessed();
+            const auto start = std::chrono::steady_clock::now();
+            effect.processReplacing(in, out, n);
+            const auto stop = std::chrono::steady_clock::now();
+            const double us = std::chrono::duration<double, std::micro>(stop - start).count();
+            microseconds.push_back(us);
+            if (effect.getBlocksProcessed() != blocks) blockCalls.push_back(us);
+        }
+        benchmark::DoNotOptimize(output.data());
+    }
+    std::vector<double> sorted = microseconds;
+    std::sort(sorted.begin(), sorted.end());
+    state.counters["median_us"] = sorted[sorted.size() / 2];
+    state.counters["max_us"] = sorted.back();
+    std::sort(blockCalls.begin(), blockCalls.end());
+    if (!blockCalls.empty())
+        state.counters["block_call_median_us"] = blockCalls[blockCalls.size() / 2];
+}
+BENCHMARK(BM_WorstCallWith64SampleBlocks)->Unit(benchmark::kMillisecond)->Iterations(1);
+} // namespace
