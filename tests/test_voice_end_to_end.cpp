@@ -246,3 +246,22 @@ TEST(VoiceEndToEnd, OutputIsTheSameForAnyHostBlockSize)
                               static_cast<int>(kRate));
     }
 }
+
+TEST(VoiceEndToEnd, ControlsFarOutsideTheirRangeKeepTheOutputFinite)
+{
+    // Host values beyond 0..1 give offsets of many octaves: targets far above any voice, or
+    // formant ratios that overflow or vanish in single precision.
+    const auto input = testsupport::pulseTrain(180.0, kRate, kLength / 2);
+    for (float pitch : {-100.0f, -2.0f, 0.5f, 3.0f, 100.0f})
+        for (float formant : {-100.0f, -2.0f, 0.5f, 3.0f, 100.0f})
+        {
+            auto host = loadPlugin();
+            host->setParameter(kPitch, pitch);
+            host->setParameter(kFormant, formant);
+            const auto output = processInBlocks(*host, input, 4096);
+            size_t bad = 0;
+            for (float v : output)
+                bad += std::isfinite(v) ? 0 : 1;
+            EXPECT_EQ(bad, 0u) << "pitch " << pitch << ", formant " << formant;
+        }
+}
