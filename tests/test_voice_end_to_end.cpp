@@ -265,3 +265,33 @@ TEST(VoiceEndToEnd, ControlsFarOutsideTheirRangeKeepTheOutputFinite)
             EXPECT_EQ(bad, 0u) << "pitch " << pitch << ", formant " << formant;
         }
 }
+
+TEST(VoiceEndToEnd, PitchOffsetsAt48kHz)
+{
+    // At 48 kHz the grain buffers hold two periods only above about 94 Hz.
+    const double rate = 48000.0;
+    const size_t length = 96000;
+    for (double f0 : {95.0, 150.0})
+    {
+        const auto input = testsupport::pulseTrain(f0, rate, length);
+        for (int c : {0, 700, -1200})
+        {
+            auto host = loadPlugin();
+            host->suspend();
+            host->setSampleRate(static_cast<float>(rate));
+            host->resume();
+            host->setParameter(kPitch, centsValue(c));
+            const int delay = host->effect()->initialDelay;
+            const auto output = processInBlocks(*host, input, 512);
+            const double expected = f0 * std::pow(2.0, c / 1200.0);
+            const double measured = measure::f0ByAutocorrelation(output, delay + 14000,
+                                                                 length - 2000, rate, 40.0, 1500.0);
+            const double error = measure::cents(measured, expected);
+            EXPECT_NEAR(error, 0.0, 15.0) << "input " << f0 << " Hz, offset " << c
+                                          << " cents: measured " << measured << " Hz";
+            dumpIf(std::fabs(error) > 15.0,
+                   "pitch48k_" + std::to_string(static_cast<int>(f0)) + "_" + std::to_string(c),
+                   input, output);
+        }
+    }
+}
