@@ -39,6 +39,23 @@ constexpr double pi = 3.141592653589793238462643383279502884;
 // The four-lane kernels need at least four butterflies of four in the first pass.
 constexpr int vectorMinimumLength = 32;
 
+// Cache-line aligned, so four-double loads and stores never straddle two lines.
+constexpr std::align_val_t tableAlignment{64};
+
+template <typename T> T* allocateTable(int count)
+{
+    T* p = static_cast<T*>(
+        ::operator new[](sizeof(T) * static_cast<std::size_t>(count), tableAlignment));
+    for (int i = 0; i < count; ++i)
+        p[i] = T();
+    return p;
+}
+
+template <typename T> void releaseTable(T* p)
+{
+    if (p) ::operator delete[](p, tableAlignment);
+}
+
 bool isPowerOfTwo(int n)
 {
     return n >= 1 && (n & (n - 1)) == 0;
@@ -145,18 +162,17 @@ FftPlan makePlan(int n, int32_t direction)
     plan.flags = 3;
     // Lengths below 8 keep a few spare entries so the fixed header of indexTable fits.
     const int padded = n < 8 ? 8 : n;
-    plan.work = new double[padded]();
-    plan.indexTable = new int32_t[padded]();
+    plan.work = allocateTable<double>(padded);
+    plan.indexTable = allocateTable<int32_t>(padded);
     try
     {
-        plan.trigTable = new double[padded * 5 / 4]();
+        plan.trigTable = allocateTable<double>(padded * 5 / 4);
         buildTables(plan);
     }
     catch (...)
     {
-        delete[] plan.work;
-        delete[] plan.indexTable;
-        delete[] plan.trigTable;
+        releaseTable(plan.work);
+        releaseTable(plan.indexTable);
         throw;
     }
     return plan;
@@ -443,9 +459,9 @@ void executeFft(const FftPlan& plan)
 
 void destroyFftPlan(FftPlan& plan)
 {
-    delete[] plan.work;
-    delete[] plan.indexTable;
-    delete[] plan.trigTable;
+    releaseTable(plan.work);
+    releaseTable(plan.indexTable);
+    releaseTable(plan.trigTable);
     plan.work = nullptr;
     plan.indexTable = nullptr;
     plan.trigTable = nullptr;
