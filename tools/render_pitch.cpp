@@ -94,10 +94,14 @@ PitchTrack trackPitch(const std::vector<float>& signal, double rate,
 
         for (int lag = 1; lag <= maxLag + 1; ++lag)
         {
+            // Both stretches compared lie around the frame's centre whatever the lag, so a glide
+            // is measured at the frame's time and not earlier.
+            const double* a = segment.data() + (maxLag + 1 - lag) / 2;
+            const double* b = a + lag;
             double d = 0.0;
             for (int j = 0; j < window; ++j)
             {
-                const double delta = segment[j] - segment[j + lag];
+                const double delta = a[j] - b[j];
                 d += delta * delta;
             }
             diff[lag] = d;
