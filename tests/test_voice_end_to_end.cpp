@@ -56,16 +56,18 @@ std::string outputPath(const std::string& name)
     return std::string(HALVERN_TEST_OUTPUT_DIR) + "/" + name;
 }
 
-// f0 of the output over its steady part: past the delay and the first analysed block.
+constexpr size_t kMeasureLength = 30000; // 0.68 s of a steady stretch
+
+// f0 of the output over a steady stretch past the delay and the first analysed block.
 double outputF0(const std::vector<float>& out)
 {
     const size_t from = 9765 + 13000;
-    return measure::f0ByAutocorrelation(out, from, out.size() - 2000, kRate);
+    return measure::f0ByAutocorrelation(out, from, from + kMeasureLength, kRate);
 }
 
 double inputF0(const std::vector<float>& in)
 {
-    return measure::f0ByAutocorrelation(in, 13000, in.size() - 2000, kRate);
+    return measure::f0ByAutocorrelation(in, 13000, 13000 + kMeasureLength, kRate);
 }
 
 // Leaves what a failing case saw: its input and output as WAV files.
