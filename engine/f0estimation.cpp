@@ -1,9 +1,11 @@
 #include "f0estimation.h"
 
+#include "decimationdesign.h"
 #include "f0contour.h"
 #include "interpolate.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -15,32 +17,44 @@ namespace
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kNoDeviation = 100000.0; // deviation of a frame without a candidate
 
-struct LowPassCoefficients
+struct LowPassRow
 {
     int factor;
-    double a1, a2, a3, b0, b1;
+    DecimationCoefficients c;
 };
 
 // Third-order low-passes, one per decimation factor, each with its cutoff below the new Nyquist.
-constexpr LowPassCoefficients kLowPasses[] = {
-    {2, 0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
-     0.5039239404540667},
-    {4, 1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
-     0.11013225101796784},
-    {6, 1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
-     0.040407543928031475},
-    {8, 2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
-     0.019056829022133598},
-    {11, 2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
-     0.008046752402149138},
-    {12, 2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
-     0.0063291827714127},
+constexpr LowPassRow kLowPasses[] = {
+    {2, {0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
+         0.5039239404540667}},
+    {4, {1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
+         0.11013225101796784}},
+    {6, {1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
+         0.040407543928031475}},
+    {8, {2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
+         0.019056829022133598}},
+    {11, {2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
+          0.008046752402149138}},
+    {12, {2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
+          0.0063291827714127}},
 };
 
-const LowPassCoefficients* lowPassFor(int D)
+// The other factors use the same design, computed once when the library is loaded so the audio
+// thread never designs a filter. 96 covers rates up to 384 kHz.
+constexpr int kMaxDecimationFactor = 96;
+const std::array<DecimationCoefficients, kMaxDecimationFactor + 1> kDesignedLowPasses = []
 {
-    for (const auto& c : kLowPasses)
-        if (c.factor == D) return &c;
+    std::array<DecimationCoefficients, kMaxDecimationFactor + 1> table{};
+    for (int D = 2; D <= kMaxDecimationFactor; ++D)
+        table[D] = designDecimationLowPass(D);
+    return table;
+}();
+
+const DecimationCoefficients* lowPassFor(int D)
+{
+    for (const auto& row : kLowPasses)
+        if (row.factor == D) return &row.c;
+    if (D >= 2 && D <= kMaxDecimationFactor) return &kDesignedLowPasses[D];
     return nullptr;
 }
 
@@ -220,7 +234,7 @@ int decimate(const double* x, int n, int D, double* y)
 
 void decimationLowPass(const double* in, int length, int D, double* out)
 {
-    const LowPassCoefficients* c = lowPassFor(D);
+    const DecimationCoefficients* c = lowPassFor(D);
     if (!c)
     {
         if (out != in) std::copy(in, in + length, out);

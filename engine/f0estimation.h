@@ -17,8 +17,8 @@ constexpr int kF0BandCount = 7;
 
 // x: the block, n samples; fs: analysis rate in Hz. Writes m = 1 + trunc(500 n / fs) frame times
 // (seconds from the block start) into times and the f0 of each frame (Hz, 0 = unvoiced) into f0.
-// Rates without a decimation filter (see decimationLowPass) and blocks of fewer than 10 samples
-// give an unvoiced block. Nothing is written when fs <= 0 or n < 0.
+// Rates below 8 kHz (no decimation filter, see decimationLowPass) and blocks of fewer than 10
+// samples give an unvoiced block. Nothing is written when fs <= 0 or n < 0.
 // Allocates its working storage per call and frees it before returning; writes the dump file.
 void estimateF0(const double* x, int n, int fs, double* times, double* f0);
 
@@ -38,7 +38,7 @@ bool buildF0Map(const double* x, int n, int fs, const double* times, int m, doub
 // No allocation, no I/O.
 int decimationFactor(int fs);
 
-// True when decimationLowPass has coefficients for factor D (2, 4, 6, 8, 11 or 12).
+// True when decimationLowPass has coefficients for factor D: 2 to 96 (rates up to 384 kHz).
 // No allocation, no I/O.
 bool hasDecimationFilter(int D);
 
@@ -52,7 +52,8 @@ int decimatedCount(int n, int D);
 int decimate(const double* x, int n, int D, double* y);
 
 // Third-order recursive low-pass with unity gain at 0 Hz for factor D, from a zero state; in and
-// out may be the same array. Copies in to out unchanged when D has no coefficients.
+// out may be the same array. Factors 2, 4, 6, 8, 11 and 12 use fixed rows, the others the same
+// design (decimationdesign.h) computed at load. Copies in to out unchanged when D has no filter.
 // No allocation, no I/O.
 void decimationLowPass(const double* in, int length, int D, double* out);
 
