@@ -61,13 +61,22 @@ bool isPowerOfTwo(int n)
     return n >= 1 && (n & (n - 1)) == 0;
 }
 
+// Radix-4 passes while sub-transforms have more than 8 points, then one last pass of radix 2, 4
+// or 8, which needs no twiddles.
 int passCount(int points)
 {
-    int passes = 0;
-    int span = points;
-    for (; span >= 4; span /= 4)
+    int passes = 1;
+    for (int span = points; span > 8; span /= 4)
         ++passes;
-    return span == 2 ? passes + 1 : passes;
+    return passes;
+}
+
+int lastRadix(int points)
+{
+    int span = points;
+    while (span > 8)
+        span /= 4;
+    return span;
 }
 
 // Pass 0's twiddles w^(jk), j = 1..3: grouped by four k (re x4, im x4 per j) when the vector
@@ -110,9 +119,7 @@ void buildTables(FftPlan& plan)
 
     const int passes = passCount(points);
     index[2] = passes;
-    int span = points;
-    for (int i = 0; i < passes; ++i, span /= 4)
-        if (span == 4 || span == 2) index[2 + passes] = span;
+    index[2 + passes] = lastRadix(points);
 
     // Pass 0.
     double* first = trig + n / 2;
@@ -137,7 +144,7 @@ void buildTables(FftPlan& plan)
 
     // Passes 1 .. P-2, compact: six values per butterfly group p, shared by all its lanes.
     int offset = 0;
-    span = points / 4;
+    int span = points / 4;
     for (int i = 1, stride = 4; i < passes - 1; ++i, span /= 4, stride *= 4)
     {
         if (offset + 6 * (span / 4) > n / 4) throw std::logic_error("FFT twiddle table overflow");
@@ -188,7 +195,53 @@ struct Complexes
     int step;
 };
 
-// One radix-4 pass (or the final radix-2 pass) of the self-sorting transform.
+// The last pass when it has radix 8: eight-point transforms of the values `stride` apart, as a
+// radix-2 step (with the eighth roots of unity) followed by two four-point transforms.
+void portableRadix8(Complexes in, Complexes out, int stride)
+{
+    const double h = 0.70710678118654752440084436210485;
+    for (int q = 0; q < stride; ++q)
+    {
+        double ar[4], ai[4], br[4], bi[4];
+        for (int r = 0; r < 4; ++r)
+        {
+            const int at = (q + stride * r) * in.step, far = (q + stride * (r + 4)) * in.step;
+            ar[r] = in.re[at] + in.re[far];
+            ai[r] = in.im[at] + in.im[far];
+            br[r] = in.re[at] - in.re[far];
+            bi[r] = in.im[at] - in.im[far];
+        }
+        // b[r] *= e^(2 pi i r/8)
+        const double b1r = (br[1] - bi[1]) * h, b1i = (br[1] + bi[1]) * h;
+        const double b3r = -(br[3] + bi[3]) * h, b3i = (br[3] - bi[3]) * h;
+        br[1] = b1r;
+        bi[1] = b1i;
+        const double b2r = -bi[2];
+        bi[2] = br[2];
+        br[2] = b2r;
+        br[3] = b3r;
+        bi[3] = b3i;
+        for (int odd = 0; odd < 2; ++odd)
+        {
+            const double* xr = odd ? br : ar;
+            const double* xi = odd ? bi : ai;
+            const double t0r = xr[0] + xr[2], t0i = xi[0] + xi[2];
+            const double t1r = xr[0] - xr[2], t1i = xi[0] - xi[2];
+            const double t2r = xr[1] + xr[3], t2i = xi[1] + xi[3];
+            const double t3r = -(xi[1] - xi[3]), t3i = xr[1] - xr[3];
+            const double yr[4] = {t0r + t2r, t1r + t3r, t0r - t2r, t1r - t3r};
+            const double yi[4] = {t0i + t2i, t1i + t3i, t0i - t2i, t1i - t3i};
+            for (int j = 0; j < 4; ++j)
+            {
+                const int at = (q + stride * (2 * j + odd)) * out.step;
+                out.re[at] = yr[j];
+                out.im[at] = yi[j];
+            }
+        }
+    }
+}
+
+// One pass of the self-sorting transform: radix 4 with twiddles, or the last pass.
 void portablePass(const FftPlan& plan, Complexes in, Complexes out, int span, int stride)
 {
     const int points = plan.length / 2;
@@ -204,6 +257,11 @@ void portablePass(const FftPlan& plan, Complexes in, Complexes out, int span, in
             out.re[(q + stride) * out.step] = ar - br;
             out.im[(q + stride) * out.step] = ai - bi;
         }
+        return;
+    }
+    if (span == 8)
+    {
+        portableRadix8(in, out, stride);
         return;
     }
     const int quarter = span / 4;
@@ -253,7 +311,7 @@ void portablePasses(const FftPlan& plan, Complexes in, Complexes out, Complexes 
             i == passes - 1 ? out : ((passes - 2 - i) % 2 == 0 ? beforeLast : other);
         portablePass(plan, from, to, span, points / span);
         from = to;
-        span /= span == 2 ? 2 : 4;
+        span /= span <= 8 ? span : 4;
     }
 }
 

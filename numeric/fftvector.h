@@ -192,10 +192,55 @@ void middlePass(SplitArray in, SplitArray out, int span, int stride, const doubl
     }
 }
 
-// The last pass has no twiddles: radix 4 over stride M/4, or radix 2 over stride M/2.
+// Four-point transform with the + kernel, in place: (a, b, c, d) -> (y0, y1, y2, y3).
+inline void transform4(Cx& a, Cx& b, Cx& c, Cx& d)
+{
+    const Cx t0 = a + c, t1 = a - c, t2 = b + d, t3 = timesI(b - d);
+    a = t0 + t2;
+    b = t1 + t3;
+    c = t0 - t2;
+    d = t1 - t3;
+}
+
+// The last pass has no twiddles: radix 8 over stride M/8 (a radix-2 step with the eighth roots
+// of unity, then two four-point transforms), radix 4 over stride M/4, or radix 2 over M/2.
 template <typename Sink> void lastPass(SplitArray in, Sink out, int points, int radix)
 {
-    if (radix == 4)
+    if (radix == 8)
+    {
+        const Vec h = splat(0.70710678118654752440084436210485);
+        const int s = points / 8;
+        for (int q = 0; q < s; q += 4)
+        {
+            Cx a0 = in.get(q), a1 = in.get(q + s), a2 = in.get(q + 2 * s), a3 = in.get(q + 3 * s);
+            Cx b0 = in.get(q + 4 * s), b1 = in.get(q + 5 * s), b2 = in.get(q + 6 * s),
+               b3 = in.get(q + 7 * s);
+            Cx d;
+            d = a0 - b0;
+            a0 = a0 + b0;
+            b0 = d;
+            d = a1 - b1;
+            a1 = a1 + b1;
+            b1 = {(d.re - d.im) * h, (d.re + d.im) * h};
+            d = a2 - b2;
+            a2 = a2 + b2;
+            b2 = timesI(d);
+            d = a3 - b3;
+            a3 = a3 + b3;
+            b3 = {-(d.re + d.im) * h, (d.re - d.im) * h};
+            transform4(a0, a1, a2, a3);
+            transform4(b0, b1, b2, b3);
+            out.put(q, a0);
+            out.put(q + s, b0);
+            out.put(q + 2 * s, a1);
+            out.put(q + 3 * s, b1);
+            out.put(q + 4 * s, a2);
+            out.put(q + 5 * s, b2);
+            out.put(q + 6 * s, a3);
+            out.put(q + 7 * s, b3);
+        }
+    }
+    else if (radix == 4)
     {
         const int s = points / 4;
         for (int q = 0; q < s; q += 4)
