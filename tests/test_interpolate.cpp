@@ -37,6 +37,23 @@ TEST(InterpolateLinear, QueriesAtInnerKnotsGiveTheirValues)
     EXPECT_EQ(r[2], 4.5);
 }
 
+TEST(InterpolateLinear, AQueryAtAnInnerKnotBelongsToTheSegmentOnItsRight)
+{
+    // After the query at 3 the running segment is [3, 4], so the step back to 2 extends that
+    // segment (slope -0.5) rather than [1, 3] (slope 3).
+    const std::vector<double> r = interpolate(knots, values, {3.0, 2.0});
+    EXPECT_EQ(r[0], 5.0);
+    EXPECT_DOUBLE_EQ(r[1], 5.5);
+
+    // On the right-hand segment t = 0, so the knot's value comes back exactly even where the
+    // left-hand segment's arithmetic would round.
+    const std::vector<double> x = {0.0, 0.1, 0.3, 0.7};
+    const std::vector<double> y = {0.7, 0.2, 0.9, 0.3};
+    const std::vector<double> atKnots = interpolate(x, y, {0.1, 0.3});
+    EXPECT_EQ(atKnots[0], 0.2);
+    EXPECT_EQ(atKnots[1], 0.9);
+}
+
 TEST(InterpolateLinear, InnerPointsLieOnTheirSegment)
 {
     const std::vector<double> r = interpolate(knots, values, {0.5, 2.0, 2.5, 3.5, 6.0, 7.0});
