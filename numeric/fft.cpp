@@ -1,8 +1,8 @@
 // Real FFT of length n through one complex transform of M = n/2 points (even samples as real
 // parts, odd samples as imaginary parts) and a split step that separates the two spectra.
 //
-// The complex transform is a self-sorting (Stockham) radix-4 transform, with one radix-2 pass at
-// the end when log2 M is odd, over split real/imaginary arrays. Each pass reads one buffer and
+// The complex transform is a self-sorting (Stockham) radix-4 transform over split real/imaginary
+// arrays, finished by one radix-8 pass when log2 M is odd. Each pass reads one buffer and
 // writes the other; the plan's `work` and the caller's output array take turns, so no bit-reversal
 // pass is needed and the caller's input is only ever read.
 //
@@ -14,7 +14,7 @@
 //   indexTable[0], [1]     n/4, n/4: sizes of the twiddle part and of the split-step part
 //   indexTable[2]          P, the number of complex passes
 //   indexTable[3 + i]      offset in trigTable of pass i's twiddles (i < P - 1)
-//   indexTable[2 + P]      radix (4 or 2) of the last pass, which needs no twiddles
+//   indexTable[2 + P]      radix (8, 4, or 2 for n = 4) of the last pass, which needs no twiddles
 #include "fft.h"
 
 #include "fftkernels.h"
@@ -79,21 +79,12 @@ int lastRadix(int points)
     return span;
 }
 
-// Pass 0's twiddles w^(jk), j = 1..3: grouped by four k (re x4, im x4 per j) when the vector
-// kernels may run, one k after another (re, im per j) for the shortest lengths.
-void pass0Twiddle(const double* table, int points, int k, int j, double& re, double& im)
+// Pass 0's twiddle w^(jk), j = 1..3, from its table grouped by four k (re x4, im x4 per j).
+void pass0Twiddle(const double* table, int k, int j, double& re, double& im)
 {
-    if (points >= vectorMinimumLength / 2)
-    {
-        const int base = 6 * (k & ~3) + (k & 3) + 8 * (j - 1);
-        re = table[base];
-        im = table[base + 4];
-    }
-    else
-    {
-        re = table[6 * k + 2 * (j - 1)];
-        im = table[6 * k + 2 * (j - 1) + 1];
-    }
+    const int base = 6 * (k & ~3) + (k & 3) + 8 * (j - 1);
+    re = table[base];
+    im = table[base + 4];
 }
 
 void buildTables(FftPlan& plan)
@@ -121,26 +112,20 @@ void buildTables(FftPlan& plan)
     index[2] = passes;
     index[2 + passes] = lastRadix(points);
 
-    // Pass 0.
-    double* first = trig + n / 2;
-    index[3] = n / 2;
+    // Pass 0; a single pass (M <= 8) has no twiddles.
     const double step = 2.0 * pi / points;
-    for (int k = 0; k < points / 4; ++k)
-        for (int j = 1; j <= 3; ++j)
-        {
-            const double re = std::cos(step * j * k), im = std::sin(step * j * k);
-            if (points >= vectorMinimumLength / 2)
+    if (passes > 1)
+    {
+        index[3] = n / 2;
+        double* first = trig + n / 2;
+        for (int k = 0; k < points / 4; ++k)
+            for (int j = 1; j <= 3; ++j)
             {
                 const int base = 6 * (k & ~3) + (k & 3) + 8 * (j - 1);
-                first[base] = re;
-                first[base + 4] = im;
+                first[base] = std::cos(step * j * k);
+                first[base + 4] = std::sin(step * j * k);
             }
-            else
-            {
-                first[6 * k + 2 * (j - 1)] = re;
-                first[6 * k + 2 * (j - 1) + 1] = im;
-            }
-        }
+    }
 
     // Passes 1 .. P-2, compact: six values per butterfly group p, shared by all its lanes.
     int offset = 0;
@@ -244,7 +229,6 @@ void portableRadix8(Complexes in, Complexes out, int stride)
 // One pass of the self-sorting transform: radix 4 with twiddles, or the last pass.
 void portablePass(const FftPlan& plan, Complexes in, Complexes out, int span, int stride)
 {
-    const int points = plan.length / 2;
     const double* table = plan.trigTable + plan.length / 2;
     if (span == 2)
     {
@@ -269,7 +253,7 @@ void portablePass(const FftPlan& plan, Complexes in, Complexes out, int span, in
     {
         double wr[4] = {1.0, 1.0, 1.0, 1.0}, wi[4] = {0.0, 0.0, 0.0, 0.0};
         for (int j = 1; j <= 3; ++j)
-            if (p > 0) pass0Twiddle(table, points, p * stride, j, wr[j], wi[j]);
+            if (p > 0) pass0Twiddle(table, p * stride, j, wr[j], wi[j]);
         for (int q = 0; q < stride; ++q)
         {
             double xr[4], xi[4];
@@ -315,6 +299,7 @@ void portablePasses(const FftPlan& plan, Complexes in, Complexes out, Complexes 
     }
 }
 
+// Real-time: allocates nothing, no lock, no I/O.
 void portableForward(const FftPlan& plan)
 {
     const int n = plan.length, points = n / 2, half = points / 2;
@@ -359,6 +344,7 @@ void portableForward(const FftPlan& plan)
     out[2 * points + 1] = 0.0;
 }
 
+// Real-time: allocates nothing, no lock, no I/O.
 void portableInverse(const FftPlan& plan)
 {
     const int n = plan.length, points = n / 2, half = points / 2;

@@ -4,7 +4,12 @@
 // the inverse is unscaled, so inverse(forward(x)) = n * x. Spectra hold n/2 + 1 bins; the
 // imaginary parts of bins 0 and n/2 are exactly 0.
 //
-// Real-time: executeFft allocates nothing and takes no lock; the plan makers allocate.
+// A plan's input and output arrays must not overlap: execution uses the output array as scratch
+// before writing the result into it. Arrays aligned to 32 bytes run fastest.
+//
+// Real-time: executeFft allocates nothing, takes no lock and does no I/O; the plan makers
+// allocate (std::bad_alloc on failure) and throw std::invalid_argument for a length that is not a
+// power of two.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +30,8 @@ struct FftPlan
     FftComplex* complexOutput; // forward plans: n/2 + 1 bins, caller-owned
     double* realOutput;        // inverse plans: n values, caller-owned
     double* work;              // owned: n doubles, the caller's input is never modified
-    int32_t* indexTable;       // owned: n entries
-    double* trigTable;         // owned: 5n/4 doubles
+    int32_t* indexTable;       // owned: n entries; [0], [1] = n/4, then the pass layout
+    double* trigTable;         // owned: 5n/4 doubles of twiddle and split-step tables
 };
 
 FftPlan planForwardReal(int n, double* realInput, FftComplex* complexOutput);

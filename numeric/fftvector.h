@@ -290,6 +290,7 @@ inline SplitArray splitAt(double* base, int points)
     return {base, base + points};
 }
 
+// Real-time: allocates nothing, no lock, no I/O.
 void forwardVector(const FftPlan& plan)
 {
     const int n = plan.length, points = n / 2;
@@ -335,6 +336,7 @@ void forwardVector(const FftPlan& plan)
     out[2 * half + 1] = imMid;
 }
 
+// Real-time: allocates nothing, no lock, no I/O.
 void inverseVector(const FftPlan& plan)
 {
     const int n = plan.length, points = n / 2;

@@ -397,6 +397,16 @@ TEST_P(AllLengths, ArraysAtEveryAlignmentGiveTheSameResult)
         }
         for (int j = 0; j < n; ++j)
             EXPECT_EQ(out[j], back[j]) << "shift " << shift << " j " << j;
+        // Nothing outside the stated arrays is touched.
+        for (int j = 0; j < shift; ++j)
+        {
+            EXPECT_EQ(spectrum[j], 0.0);
+            EXPECT_EQ(output[j], 0.0);
+        }
+        for (size_t j = shift + n + 2; j < spectrum.size(); ++j)
+            EXPECT_EQ(spectrum[j], 0.0) << "shift " << shift << " j " << j;
+        for (size_t j = shift + n; j < output.size(); ++j)
+            EXPECT_EQ(output[j], 0.0) << "shift " << shift << " j " << j;
     }
 }
 
