@@ -25,6 +25,7 @@ struct DelayEffect
     size_t position = 0;
     float parameters[kParameters] = {0.5f, 0.5f, 0.0f, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
+    // Dispatcher thread, while suspended: may allocate the delay line.
     void setRate(float newRate)
     {
 #if defined(FIXTURE_VARIANT_fixed)
@@ -77,6 +78,7 @@ float getParameter(AEffect* e, VstInt32 index)
     return index >= 0 && index < kParameters ? self(e)->parameters[index] : 0.0f;
 }
 
+// Audio thread: allocates nothing, takes no lock, does no I/O.
 void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
 {
     DelayEffect* effect = self(e);
