@@ -21,6 +21,10 @@ namespace guitest
 
 using namespace VSTGUI;
 
+const CColor kOpaqueBlack{0, 0, 0, 255};
+const CColor kGreen254{0, 254, 0, 255}; // pure green after premultiplying by 255 / 256
+const CColor kNothing{0, 0, 0, 0};
+
 // The editor as the frame sees it: records edit gestures and idle requests; an idle request
 // redraws the frame like the real editor's does.
 class TestEditor : public CFrameEditor

@@ -54,10 +54,6 @@ CColor premultiplied(const CColor& c)
     return CColor{scale(c.red), scale(c.green), scale(c.blue), c.alpha};
 }
 
-const CColor kGreen254{0, 254, 0, 255};
-const CColor kOpaqueBlack{0, 0, 0, 255};
-const CColor kNothing{0, 0, 0, 0};
-
 } // namespace
 
 // ---- the five pictures
