@@ -158,7 +158,7 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
 
 // Audio thread: no allocation, no lock, no I/O.
 void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
-              double f, double* grain, int N)
+              double f, double* grain, int N, GrainWindowCache* window)
 {
     int64_t o = 0;
     if (markCount > 0)
@@ -181,12 +181,18 @@ void cutGrain(const double* x, int B, int rate, const double* marks, int markCou
     }
     // Only the first N/2 - 1 samples fit the buffer; the rest of a longer grain is dropped.
     const int64_t stored = std::min<int64_t>(t, half - 1);
-    for (int64_t i = 0; i < stored; ++i)
+    GrainWindowCache local;
+    GrainWindowCache& cache = window ? *window : local;
+    if (cache.length != t)
     {
-        const double window =
-            0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) / static_cast<double>(t + 1));
-        grain[i] = window * x[clampIndex(o - u + i, B)];
+        cache.values.resize(static_cast<size_t>(half));
+        for (int64_t i = 0; i < stored; ++i)
+            cache.values[i] = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) /
+                                                   static_cast<double>(t + 1));
+        cache.length = t;
     }
+    for (int64_t i = 0; i < stored; ++i)
+        grain[i] = cache.values[i] * x[clampIndex(o - u + i, B)];
     std::fill(grain + stored, grain + half, 0.0);
     grain[half - 1] = static_cast<double>(t / 2);
 }
@@ -234,9 +240,11 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
         placePitchMarks(phase.data(), B, rate, P, segments.data(), segmentCount, marks.data());
 
     clearGrain(frameGrains[0], N);
+    GrainWindowCache window;
+    window.values.resize(static_cast<size_t>(N / 2));
     for (int j = 1; j < T; ++j)
     {
         const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
-        cutGrain(x, B, rate, marks.data(), markCount, j * Ps, f, frameGrains[j], N);
+        cutGrain(x, B, rate, marks.data(), markCount, j * Ps, f, frameGrains[j], N, &window);
     }
 }

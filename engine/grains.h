@@ -4,6 +4,9 @@
 // frees it before returning; no lock, no I/O.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 // Writes entries 0..N/2-1 of frameGrains[0..T-1]: grain samples in 0..N/2-2, the half length in
 // entry N/2-1 (0 = empty grain).
 void extractFrameGrains(const double* x, int B, int rate, const double* frameTimes,
@@ -36,8 +39,17 @@ void findSegmentAnchors(const double* x, int B, int rate, double P, const double
 int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
                     int segmentCount, double* marks);
 
+// The Hann window of the last grain length cut; frames of a steady stretch share one length, so
+// the window is computed once per stretch instead of once per frame.
+struct GrainWindowCache
+{
+    std::vector<double> values; // N/2 doubles, sized by the caller
+    int64_t length = -1;        // grain length the values belong to; -1 = none yet
+};
+
 // Cuts the Hann-weighted two-period grain of the frame at time tau (seconds) with f0 f (Hz),
 // centred on the mark nearest tau, into grain[0..N/2-1] with the half length in grain[N/2-1];
-// all zeros when the grain would reach the block's last sample. No allocation.
+// all zeros when the grain would reach the block's last sample. Allocates only when no window
+// cache is given.
 void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
-              double f, double* grain, int N);
+              double f, double* grain, int N, GrainWindowCache* window = nullptr);

@@ -212,6 +212,9 @@ void VexilVST::processBlock(int64_t completingSample)
 
     for (int j = 0; j < m; ++j)
     {
+        // Unvoiced frames stay 0 even when an extreme offset overflows q to infinity.
+        if (buffers.f0Track[j] == 0.0)
+            continue;
         const float q = std::pow(2.0f, buffers.frameControls[j].pitchCents * (1.0f / 1200.0f));
         buffers.f0Track[j] *= static_cast<double>(q);
     }

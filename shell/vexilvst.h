@@ -67,8 +67,9 @@ public:
     // audio was processed. Lets long-running behaviour be checked without hours of audio.
     void startAtSample(int64_t sampleIndex);
 
-    // Lowest and highest analysis rates: below the lowest the output ring cannot hold the delay.
-    static constexpr int kMinRate = 9200;
+    // Lowest and highest analysis rates. Below about 9.1 kHz the ring cannot hold the delay, and
+    // below about 11 kHz the longest grains of a block would wrap into cells about to be read.
+    static constexpr int kMinRate = 11000;
     static constexpr int kMaxRate = 384000;
 
 private:

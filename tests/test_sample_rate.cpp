@@ -66,7 +66,7 @@ TEST(SampleRate, ChangeWhileResumedWaitsForTheNextResume)
 TEST(SampleRate, UnusableRatesKeepTheGeometry)
 {
     auto host = loadPlugin();
-    for (float rate : {0.0f, -44100.0f, 4000.0f, 8000.0f, 1e9f, NAN, INFINITY})
+    for (float rate : {0.0f, -44100.0f, 4000.0f, 8000.0f, 10000.0f, 1e9f, NAN, INFINITY})
     {
         host->setSampleRate(rate);
         EXPECT_EQ(host->effect()->initialDelay, 9765) << rate;
