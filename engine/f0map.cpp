@@ -1,6 +1,10 @@
 // The only platform-dependent code of the engine: where the dump goes and how it is opened.
 #include "f0map.h"
 
+#include <charconv>
+#include <initializer_list>
+#include <cstdio>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -94,6 +98,22 @@ std::FILE* openF0MapFile()
 #endif
 }
 
+namespace
+{
+// Writes ",%f" of v. std::to_chars with fixed precision 6 is defined to give printf's "%f" text
+// exactly and is several times faster, which matters as the dump is written on the audio thread.
+void putFixed(std::FILE* file, double v)
+{
+    char text[400];
+    text[0] = ',';
+    const auto result = std::to_chars(text + 1, text + sizeof text, v, std::chars_format::fixed, 6);
+    if (result.ec == std::errc())
+        std::fwrite(text, 1, static_cast<size_t>(result.ptr - text), file);
+    else
+        std::fprintf(file, ",%f", v);
+}
+} // namespace
+
 void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
                 const double* const* stabilityMap, const F0ContourTrace& trace)
 {
@@ -106,11 +126,13 @@ void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
     {
         std::fprintf(file, "%d", i);
         for (int b = 1; b < bands; ++b)
-            std::fprintf(file, ",%f", f0Map[b][i]);
+            putFixed(file, f0Map[b][i]);
         for (int b = 1; b < bands; ++b)
-            std::fprintf(file, ",%f", stabilityMap[b][i]);
-        std::fprintf(file, ",%f,%f,%f,%f,%f,%f\n", trace.best[i], trace.base[i], trace.step1[i],
-                     trace.step2[i], trace.step3[i], trace.step4[i]);
+            putFixed(file, stabilityMap[b][i]);
+        for (const double* column :
+             {trace.best, trace.base, trace.step1, trace.step2, trace.step3, trace.step4})
+            putFixed(file, column[i]);
+        std::fputc('\n', file);
     }
 }
 

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -238,4 +241,54 @@ TEST_F(F0Map, FifoAtTheFileNameIsRefusedWithoutBlocking)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
     EXPECT_EQ(openF0MapFile(), nullptr); // with no reader, a blocking open would never return
+}
+
+TEST(F0MapText, EveryValueIsWrittenAsPrintfFixedWouldWriteIt)
+{
+    // Values with many digits, halfway-looking tails, tiny and huge magnitudes, negatives.
+    std::vector<double> values = {0.0,        -0.0,         1e13,         0.0000005,   0.0000015,
+                                  2.5e-7,     199.9999995,  123.4567895,  -3.2500005,  640.0,
+                                  1e-300,     4.9e-324,     1.7976931348623157e308};
+    uint64_t state = 99;
+    for (int k = 0; k < 2000; ++k)
+    {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const double unit = static_cast<double>(state >> 11) / 9007199254740992.0;
+        values.push_back((unit - 0.3) * std::pow(10.0, static_cast<int>(state % 17) - 6));
+    }
+    const int m = static_cast<int>(values.size());
+    std::vector<double> column(values);
+    std::vector<const double*> rows(kBands, column.data());
+    std::vector<double> zeros(m, 0.0);
+    F0ContourTrace trace{column.data(), zeros.data(), zeros.data(),
+                         zeros.data(),  zeros.data(), column.data()};
+
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    writeF0Map(file, kBands, m, rows.data(), rows.data(), trace);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    std::fclose(file);
+
+    std::string expected = ",map1,map2,map3,map4,map5,map6,stab1,stab2,stab3,stab4,stab5,stab6,"
+                           "BEST,base,step1,step2,step3,step4\n";
+    for (int i = 0; i < m; ++i)
+    {
+        char field[400];
+        std::snprintf(field, sizeof field, "%d", i);
+        expected += field;
+        std::snprintf(field, sizeof field, ",%f", values[i]);
+        for (int k = 0; k < 13; ++k)
+            expected += field;
+        std::snprintf(field, sizeof field, ",%f", 0.0);
+        for (int k = 0; k < 4; ++k)
+            expected += field;
+        std::snprintf(field, sizeof field, ",%f\n", values[i]);
+        expected += field;
+    }
+    EXPECT_EQ(text, expected);
 }
