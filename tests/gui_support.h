@@ -6,6 +6,9 @@
 #include "ccontrol.h"
 #include "cdrawcontext.h"
 #include "cframe.h"
+#include "cknob.h"
+#include "conoffbutton.h"
+#include "cparamdisplay.h"
 #include "platform/cairo/cairosurface.h"
 #include "platform/headless/headlesswindow.h"
 #include "platform/platform.h"
@@ -96,6 +99,54 @@ struct FrameFixture
     TestEditor editor;
     CFrame* frame;
     platform::HeadlessWindow* window;
+};
+
+// The editor's seventeen views at their places, as its window shows them.
+struct EditorLayout
+{
+    EditorLayout(CFrame* frame, CControlListener* listener)
+    {
+        CBitmap* body = new CBitmap(100);
+        CBitmap* handle = new CBitmap(101);
+        pitch = new CKnob(CRect(64, 24, 104, 64), listener, 0, body, handle);
+        formant = new CKnob(CRect(64, 72, 104, 112), listener, 1, body, handle);
+        for (CKnob* knob : {pitch, formant})
+        {
+            knob->setInsetValue(4);
+            frame->addView(knob);
+        }
+        body->forget();
+        handle->forget();
+        pitchDisplay = new CTextLabel(CRect(112, 42, 144, 54), "+0.0", nullptr, 8);
+        formantDisplay = new CTextLabel(CRect(112, 90, 144, 102), "+0.0", nullptr, 8);
+        for (CTextLabel* label : {pitchDisplay, formantDisplay})
+        {
+            label->setFont(kNormalFontSmall);
+            label->setFontColor(kWhiteCColor);
+            label->setBackColor(kBlackCColor);
+            label->setFrameColor(kBlackCColor);
+            frame->addView(label);
+        }
+        CBitmap* scaleBitmap = new CBitmap(103);
+        scale = new COnOffButton(CRect(192, 28, 240, 44), listener, 2, scaleBitmap);
+        frame->addView(scale);
+        scaleBitmap->forget();
+        CBitmap* noteBitmap = new CBitmap(104);
+        for (int32_t i = 0; i < 12; ++i)
+        {
+            notes[i] = new COnOffButton(CRect(192 + 16 * i, 48, 208 + 16 * i, 112), listener, 3 + i,
+                                        noteBitmap);
+            frame->addView(notes[i]);
+        }
+        noteBitmap->forget();
+    }
+
+    CKnob* pitch;
+    CKnob* formant;
+    CTextLabel* pitchDisplay;
+    CTextLabel* formantDisplay;
+    COnOffButton* scale;
+    COnOffButton* notes[12];
 };
 
 // Pixel (x, y) of a picture, y counted from the top, as stored (premultiplied).
