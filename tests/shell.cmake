@@ -5,3 +5,4 @@ halvern_add_test(test_sample_rate SOURCES test_sample_rate.cpp LIBS halvern_host
 halvern_add_test(test_decimation_design SOURCES test_decimation_design.cpp LIBS halvern_engine)
 halvern_add_test(test_hostile_audio SOURCES test_hostile_audio.cpp LIBS halvern_host)
 halvern_add_test(test_threads SOURCES test_threads.cpp LIBS halvern_host)
+halvern_add_test(test_rates_end_to_end SOURCES test_rates_end_to_end.cpp LIBS halvern_host)
