@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,18 +48,6 @@ int registerTemp(const std::string& path)
 void unregisterTemp(int slot)
 {
     if (slot >= 0) std::free(tempSlots[slot].exchange(nullptr));
-}
-
-mode_t processUmask()
-{
-    // Read once, before any worker thread exists (installCleanupOnSignals calls this first).
-    static const mode_t mask = []
-    {
-        const mode_t m = umask(0);
-        umask(m);
-        return m;
-    }();
-    return mask;
 }
 
 std::string folderOf(const std::string& path)
@@ -130,7 +120,6 @@ std::string errnoText(int error)
 
 void installCleanupOnSignals()
 {
-    processUmask();
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signalNumber, removeTempFilesAndDie);
 }
@@ -148,15 +137,27 @@ OutputFile::OutputFile(const std::string& finalPath) : finalPath_(finalPath)
     if (stat(finalPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw RenderError("cannot write " + finalPath + ": it is a folder");
 
-    std::string pattern = folder + "/." + baseName(finalPath) + ".XXXXXX.part";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = mkstemps(name.data(), 5);
-    if (fd_ < 0) throw RenderError("cannot write into " + folder + ": " + errnoText(errno));
-    tempPath_ = name.data();
-    slot_ = registerTemp(tempPath_);
-    // mkstemp makes the file private; the result should look like any file the user writes.
-    fchmod(fd_, 0666 & ~processUmask());
+    // The name is registered for removal before the file exists, so an interruption at any
+    // moment leaves nothing behind; O_EXCL makes the random name ours alone.
+    std::random_device entropy;
+    const char* const letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt)
+    {
+        std::string suffix;
+        for (int k = 0; k < 8; ++k)
+            suffix += letters[entropy() % 62];
+        tempPath_ = folder + "/." + baseName(finalPath) + "." + suffix + ".part";
+        slot_ = registerTemp(tempPath_);
+        fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0) break;
+        const int error = errno;
+        unregisterTemp(slot_);
+        slot_ = -1;
+        tempPath_.clear();
+        if (error != EEXIST)
+            throw RenderError("cannot write into " + folder + ": " + errnoText(error));
+    }
+    if (fd_ < 0) throw RenderError("cannot write into " + folder + ": no free temporary name");
 }
 
 OutputFile::~OutputFile()
