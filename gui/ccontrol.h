@@ -30,12 +30,14 @@ public:
     void draw(CDrawContext* context) override = 0;
     // Dirty when the value differs from the one last drawn (NaN always differs), or flagged.
     bool isDirty() const override;
+    // Any thread, like setValue: relaxed stores only.
     void setDirty(bool dirty = true) override;
     bool isTypeOf(const char* className) const override;
 
     // Asks the editor (through the frame) to repaint while a press is being tracked.
     virtual void doIdleStuff();
-    // Stores the value only: no clamping, no redraw. May be called from the parameter thread.
+    // Stores the value only: no clamping, no redraw. Any thread (the parameter setter's too):
+    // one relaxed store, no allocation, no lock, no I/O.
     virtual void setValue(float val) { value = val; }
     virtual float getValue() const { return value; }
     virtual void setMin(float val) { vmin = val; }
@@ -72,9 +74,9 @@ protected:
 
     CControlListener* listener;
     int32_t tag;
-    float oldValue = 1.0f;
+    CRelaxed<float> oldValue = 1.0f;
     float defaultValue = 0.5f;
-    float value = 0.0f;
+    CRelaxed<float> value = 0.0f;
     float vmin = 0.0f;
     float vmax = 1.0f;
     float wheelInc = 0.1f;

@@ -116,7 +116,8 @@ void CKnob::setHandleBitmap(CBitmap* handle)
 void CKnob::valueToPoint(CPoint& point) const
 {
     // a value that is not a number draws at the start
-    const float v = std::isfinite(value) ? value : vmin;
+    const float current = value;
+    const float v = std::isfinite(current) ? current : vmin;
     const float a = (v - bCoef) / aCoef;
     point.h = toPixel(radius + std::cos(a) * (radius - inset) + 0.5f);
     point.v = toPixel(radius - std::sin(a) * (radius - inset) + 0.5f);

@@ -36,7 +36,7 @@ void COnOffButton::draw(CDrawContext* context)
 void COnOffButton::mouse(CDrawContext* context, CPoint, int32_t buttons)
 {
     if (!startPress(context, buttons)) return;
-    value = std::trunc(value) != 0.0f ? 0.0f : 1.0f;
+    value = std::trunc(float(value)) != 0.0f ? 0.0f : 1.0f;
     if (listener && style == kPreListenerUpdate)
     {
         beginEdit();

@@ -31,7 +31,7 @@ void CParamDisplay::draw(CDrawContext* context)
     else if (stringConvert)
         stringConvert(value, text);
     else
-        std::snprintf(text, sizeof text, "%2.2f", static_cast<double>(value));
+        std::snprintf(text, sizeof text, "%2.2f", static_cast<double>(float(value)));
     drawText(context, text);
 }
 

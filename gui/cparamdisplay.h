@@ -82,7 +82,8 @@ public:
     void draw(CDrawContext* context) override;
     bool isTypeOf(const char* className) const override;
 
-    // Keeps its own copy; null stays null.
+    // Keeps its own copy; null stays null. User-interface thread: frees the previous copy,
+    // which a draw running at the same time could still be reading.
     virtual void setText(const char* txt);
     virtual const char* getText() const { return text.get(); }
 

@@ -97,7 +97,7 @@ protected:
     CRect mouseableArea;
     CFrame* pParentFrame = nullptr;
     CView* pParentView = nullptr;
-    bool bDirty = false;
+    CRelaxed<bool> bDirty = false; // set from the parameter thread too
     bool bMouseEnabled = true;
     bool bTransparencyEnabled = false;
     bool bWantsFocus = false;

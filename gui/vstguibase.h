@@ -2,10 +2,31 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 namespace VSTGUI
 {
+
+// A value the parameter thread may write while the user-interface thread reads it: relaxed
+// loads and stores, no tearing, no lock. Read-modify-write is for one writer at a time.
+template <typename T> class CRelaxed
+{
+public:
+    CRelaxed(T initial = T()) : v(initial) {}
+    CRelaxed(const CRelaxed& other) : v(other) {}
+    CRelaxed& operator=(const CRelaxed& other) { return *this = T(other); }
+    CRelaxed& operator=(T x)
+    {
+        v.store(x, std::memory_order_relaxed);
+        return *this;
+    }
+    operator T() const { return v.load(std::memory_order_relaxed); }
+    CRelaxed& operator+=(T x) { return *this = T(*this) + x; }
+
+private:
+    std::atomic<T> v;
+};
 
 struct CPoint
 {
