@@ -1,20 +1,70 @@
-// The plug-in's editor. Until its window and controls exist it attaches itself to the effect,
-// reports the 512 x 128 editor rectangle and declines to open.
+// The plug-in's editor: two knobs with read-outs, the Scale switch and twelve note switches, each
+// bound to one parameter of the effect.
 #pragma once
 
-#include "aeffeditor.h"
+#include "aeffguieditor.h"
+#include "ccontrol.h"
 
-class VstGui : public AEffEditor
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+namespace VSTGUI
+{
+class CBitmap;
+class CKnob;
+class COnOffButton;
+class CTextLabel;
+} // namespace VSTGUI
+
+class VstGui : public AEffGUIEditor, public VSTGUI::CControlListener
 {
 public:
+    static constexpr int kNumParams = 15;
+
     explicit VstGui(AudioEffect* effect);
+    ~VstGui() override;
 
-    bool getRect(ERect** rect) override;
     bool open(void* parentWindow) override;
+    void close() override;
+    void idle() override;
 
-    // Called by the effect's parameter setter with the host value as given.
+    // A control moved: the effect stores it and tells the host to record automation.
+    void setParameter(VstInt32 index, float value) override;
+
+    void valueChanged(VSTGUI::CDrawContext* context, VSTGUI::CControl* control) override;
+    int32_t controlModifierClicked(VSTGUI::CDrawContext*, VSTGUI::CControl*, int32_t) override
+    {
+        return 0;
+    }
+
+    // Called by the effect's parameter setter with the host value as given. Draws nothing: the
+    // control takes the value, its read-out the effect's display text, and both are redrawn at
+    // the next idle pass. From any thread other than the editor's, the change is only recorded
+    // (atomics, no allocation, no lock) and applied at the editor's next idle pass.
     void updateControl(VstInt32 index, float value);
 
+    VSTGUI::CKnob* getPitchKnob() const { return pitchKnob; }
+    VSTGUI::CKnob* getFormantKnob() const { return formantKnob; }
+    VSTGUI::CTextLabel* getPitchDisplay() const { return pitchDisplay; }
+    VSTGUI::CTextLabel* getFormantDisplay() const { return formantDisplay; }
+    VSTGUI::COnOffButton* getScaleSwitch() const { return scaleSwitch; }
+    VSTGUI::COnOffButton* getNoteSwitch(int i) const { return noteSwitches ? noteSwitches[i] : nullptr; }
+
 private:
-    ERect rect{0, 0, 128, 512};
+    void applyControl(VstInt32 index, float value);
+    void applyPendingUpdates();
+
+    VSTGUI::CBitmap* background = nullptr;
+    VSTGUI::CKnob* pitchKnob = nullptr;
+    VSTGUI::CKnob* formantKnob = nullptr;
+    VSTGUI::CTextLabel* pitchDisplay = nullptr;
+    VSTGUI::CTextLabel* formantDisplay = nullptr;
+    VSTGUI::COnOffButton* scaleSwitch = nullptr;
+    VSTGUI::COnOffButton** noteSwitches = nullptr; // entry i: parameter 3 + i
+
+    // Updates from other threads, applied on the editor's thread.
+    std::atomic<float> pendingValues[kNumParams];
+    std::atomic<uint32_t> pendingMask{0};
+    std::atomic<std::thread::id> editorThread{};
 };

@@ -9,7 +9,8 @@ class AEffEditor
 {
 public:
     explicit AEffEditor(AudioEffect* effect) : effect(effect) {}
-    virtual ~AEffEditor() = default;
+    // Detaches itself from the effect, also when a derived constructor throws.
+    virtual ~AEffEditor();
 
     virtual AudioEffect* getEffect() { return effect; }
     virtual bool getRect(ERect** rect)

@@ -75,6 +75,12 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, 
 
 AudioEffect::~AudioEffect() { delete editor; }
 
+AEffEditor::~AEffEditor()
+{
+    if (effect && effect->getEditor() == this)
+        effect->setEditor(nullptr);
+}
+
 void AudioEffect::setEditor(AEffEditor* newEditor)
 {
     editor = newEditor;
