@@ -278,3 +278,21 @@ TEST(Dispatcher, CloseThroughTheRecordReturnsOne)
     auto host = loadPlugin();
     EXPECT_EQ(host->close(), 1);
 }
+
+TEST(Dispatcher, EditorThroughTheRecord)
+{
+    auto host = loadPlugin();
+    int parent = 0; // stands for the host's window
+    EXPECT_EQ(host->dispatch(effEditOpen, 0, 0, &parent), 1);
+    host->dispatch(effEditIdle);
+    EXPECT_EQ(host->dispatch(effSetEditKnobMode, 0, 2), 1);
+    EXPECT_EQ(host->dispatch(effEditKeyDown, 0, VKEY_UP), 0); // no knob has the focus yet
+    EXPECT_EQ(host->dispatch(effEditKeyUp, 0, VKEY_UP), 0);
+    host->setParameter(0, 0.75f); // reaches the open editor; nothing is drawn until idle
+    host->dispatch(effEditIdle);
+    EXPECT_EQ(host->dispatch(effEditClose), 0);
+    EXPECT_EQ(host->dispatch(effEditOpen, 0, 0, &parent), 1); // open again after close
+    host->dispatch(effEditIdle);
+    EXPECT_EQ(host->dispatch(effSetEditKnobMode, 0, 0), 1);
+    // Closing the effect with its editor open takes the editor down with it.
+}

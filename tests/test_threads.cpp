@@ -1,4 +1,5 @@
-// A parameter thread storming the setter while the audio thread processes. Run under
+// A parameter thread storming the setter while the audio thread processes and the editor's
+// thread redraws. Run under
 // ThreadSanitizer by scripts/run-sanitizers.sh; in the ordinary suite it checks the stream stays
 // finite and the stored values stay valid.
 #include "testsupport.h"
@@ -33,12 +34,27 @@ TEST(Threads, ParameterStormDuringProcessing)
             }
         });
 
+    // The editor's thread: opens the editor and gives it idle time, as a host's UI thread does.
+    std::thread editor(
+        [&]
+        {
+            int parent = 0;
+            host->dispatch(effEditOpen, 0, 0, &parent);
+            while (!done.load())
+            {
+                host->dispatch(effEditIdle);
+                std::this_thread::yield();
+            }
+            host->dispatch(effEditClose);
+        });
+
     std::vector<float> output(input.size());
     for (size_t k = 0; k < input.size(); k += 256)
         host->process(input.data() + k, output.data() + k,
                       static_cast<VstInt32>(std::min<size_t>(256, input.size() - k)));
     done = true;
     parameters.join();
+    editor.join();
 
     EXPECT_GT(sets.load(), 0);
     for (float v : output)
