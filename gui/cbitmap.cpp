@@ -52,65 +52,78 @@ void premultiply(platform::Picture& picture)
     }
 }
 
+// Owns libpng's read and info structures, so they are released however decoding ends: by
+// return, by libpng's longjmp back into decodeInto, or by an exception such as std::bad_alloc.
+struct PngReadStructs
+{
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngReadStructs()
+    {
+        if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+};
+
 // libpng leaves through longjmp on any error, so no object with a destructor may live in this
-// frame across its calls. Returns the picture made from the header, decoded as far as libpng got,
-// or null when not even the header could be read.
-platform::Picture* decodePng(const uint8_t* data, size_t size)
+// frame across its calls; what must be released lives in the caller's frame. Decodes into
+// picture, made from the header and filled as far as libpng got; picture stays null when not
+// even the header could be read.
+void decodeInto(png_structp png, png_infop info, MemoryReader& reader,
+                std::unique_ptr<platform::Picture>& picture)
+{
+    if (setjmp(png_jmpbuf(png)) != 0) return;
+
+    png_set_read_fn(png, &reader, readFromMemory);
+    png_read_info(png, info);
+    png_uint_32 w = 0;
+    png_uint_32 h = 0;
+    int bitDepth = 0;
+    int colorType = 0;
+    png_get_IHDR(png, info, &w, &h, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+
+    // 32 bits per pixel, rows bottom-up, zeroed: undecoded rows stay transparent.
+    picture = platform::createPicture(static_cast<int32_t>(w), static_cast<int32_t>(h), true);
+    if (!picture) png_error(png, "no memory for the picture");
+
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(png);
+    else
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    if (bitDepth == 16)
+    {
+        png_set_swap(png);
+        png_set_strip_16(png);
+    }
+    // Palette images become RGB too and need the same order as true-colour ones.
+    if (colorType == PNG_COLOR_TYPE_RGB || colorType == PNG_COLOR_TYPE_RGB_ALPHA ||
+        colorType == PNG_COLOR_TYPE_PALETTE)
+        png_set_bgr(png);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4)
+        png_error(png, "unexpected row layout");
+
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < h; ++y)
+            png_read_row(png, picture->row(static_cast<int32_t>(h - 1 - y)), nullptr);
+    png_read_end(png, nullptr);
+}
+
+// The picture decoded as far as libpng got, or null when not even the header could be read.
+std::unique_ptr<platform::Picture> decodePng(const uint8_t* data, size_t size)
 {
     MemoryReader reader{data, size, 0};
-    png_structp png = png_create_read_struct("1.6.2", nullptr, nullptr, nullptr);
-    if (!png) return nullptr;
-    png_infop info = png_create_info_struct(png);
-    if (!info)
-    {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return nullptr;
-    }
-    platform::Picture* volatile picture = nullptr;
-
-    if (setjmp(png_jmpbuf(png)) == 0)
-    {
-        png_set_read_fn(png, &reader, readFromMemory);
-        png_read_info(png, info);
-        png_uint_32 w = 0;
-        png_uint_32 h = 0;
-        int bitDepth = 0;
-        int colorType = 0;
-        png_get_IHDR(png, info, &w, &h, &bitDepth, &colorType, nullptr, nullptr, nullptr);
-
-        // 32 bits per pixel, rows bottom-up, zeroed: undecoded rows stay transparent.
-        picture = platform::createPicture(static_cast<int32_t>(w), static_cast<int32_t>(h), true)
-                      .release();
-        if (!picture) png_error(png, "no memory for the picture");
-
-        if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-        if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
-            png_set_gray_to_rgb(png);
-        if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-        if (png_get_valid(png, info, PNG_INFO_tRNS))
-            png_set_tRNS_to_alpha(png);
-        else
-            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-        if (bitDepth == 16)
-        {
-            png_set_swap(png);
-            png_set_strip_16(png);
-        }
-        // Palette images become RGB too and need the same order as true-colour ones.
-        if (colorType == PNG_COLOR_TYPE_RGB || colorType == PNG_COLOR_TYPE_RGB_ALPHA ||
-            colorType == PNG_COLOR_TYPE_PALETTE)
-            png_set_bgr(png);
-        const int passes = png_set_interlace_handling(png);
-        png_read_update_info(png, info);
-        if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4)
-            png_error(png, "unexpected row layout");
-
-        for (int pass = 0; pass < passes; ++pass)
-            for (png_uint_32 y = 0; y < h; ++y)
-                png_read_row(png, picture->row(static_cast<int32_t>(h - 1 - y)), nullptr);
-        png_read_end(png, nullptr);
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
+    PngReadStructs structs;
+    std::unique_ptr<platform::Picture> picture;
+    structs.png = png_create_read_struct("1.6.2", nullptr, nullptr, nullptr);
+    if (!structs.png) return picture;
+    structs.info = png_create_info_struct(structs.png);
+    if (!structs.info) return picture;
+    decodeInto(structs.png, structs.info, reader, picture);
     return picture;
 }
 
@@ -155,7 +168,7 @@ bool CBitmap::loadFromResource(int32_t id)
 
 bool CBitmap::loadPng(const uint8_t* data, size_t size)
 {
-    pHandle.reset(decodePng(data, size));
+    pHandle = decodePng(data, size);
     if (!pHandle) return false;
     // Rows that were decoded before an error are kept, premultiplied like a whole picture.
     premultiply(*pHandle);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the test suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan) and the
-# threading test under ThreadSanitizer (build-tsan). No suppressions for our own code.
+# threading test under ThreadSanitizer (build-tsan). No suppressions for our own code; the leak
+# suppressions name system libraries only (scripts/lsan.supp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
@@ -12,6 +13,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_BUILD_BENCH
   -DCMAKE_SHARED_LINKER_FLAGS="$asan" >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" \
   HALVERN_HOSTILE_RUNS=200 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 tsan="-fsanitize=thread -fno-omit-frame-pointer"

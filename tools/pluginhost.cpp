@@ -14,7 +14,9 @@ PluginHost::PluginHost(const std::string& libraryPath, const std::string& entryN
                        VstIntPtr versionAnswer)
     : versionAnswer_(versionAnswer)
 {
-    library_ = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after close, as long-running hosts keep plug-ins: the libraries it pulls in
+    // stay loaded, and leak reports at exit can still name its code.
+    library_ = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!library_)
     {
         const char* why = dlerror();

@@ -139,31 +139,35 @@ void CairoPicture::pixelsChanged()
     cairo_surface_mark_dirty(surface);
 }
 
+namespace
+{
+struct SurfaceRelease
+{
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+using SurfaceReference = std::unique_ptr<cairo_surface_t, SurfaceRelease>;
+} // namespace
+
 std::unique_ptr<Picture> createPicture(int32_t width, int32_t height, bool alpha)
 {
     if (width <= 0 || height <= 0) return nullptr;
     cairo_surface_t* image =
         cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS)
-    {
-        cairo_surface_destroy(image);
-        return nullptr;
-    }
-    return std::make_unique<CairoPicture>(image);
+    // Released here if the wrapper cannot be allocated.
+    SurfaceReference owned(image);
+    if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) return nullptr;
+    auto picture = std::make_unique<CairoPicture>(image);
+    owned.release();
+    return picture;
 }
 
 std::unique_ptr<DrawSurface> createImageSurface(int32_t width, int32_t height)
 {
     if (width <= 0 || height <= 0) return nullptr;
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS)
-    {
-        cairo_surface_destroy(image);
-        return nullptr;
-    }
-    auto result = std::make_unique<CairoSurface>(image);
-    cairo_surface_destroy(image); // the surface object holds its own reference
-    return result;
+    // The surface object takes a reference of its own; ours goes when this returns.
+    SurfaceReference image(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+    if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    return std::make_unique<CairoSurface>(image.get());
 }
 
 // ---- surfaces
