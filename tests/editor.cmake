@@ -1,2 +1,8 @@
 # The editor on the headless window, with the effect created as the entry point creates it.
 halvern_add_test(test_editor SOURCES test_editor.cpp LIBS halvern_shell)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HALVERN_TEST_CAIRO REQUIRED IMPORTED_TARGET cairo)
+halvern_add_test(test_editor_png SOURCES test_editor_png.cpp LIBS PkgConfig::HALVERN_TEST_CAIRO)
+target_compile_definitions(test_editor_png PRIVATE
+  HALVERN_EDITOR_PNG_TOOL="$<TARGET_FILE:halvern-editor-png>")
+add_dependencies(test_editor_png halvern-editor-png)
