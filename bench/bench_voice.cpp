@@ -1,5 +1,5 @@
 // Cost of the voice path: real-time factor through processReplacing, the share of each engine
-// step in one block, and the worst single host call with small host blocks.
+// step in one block, and every host call at small and usual host block sizes.
 #include "f0estimation.h"
 #include "f0postprocess.h"
 #include "geometry.h"
@@ -10,9 +10,32 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <vector>
+
+// Counts heap allocations made through operator new (std::vector and friends use it). The
+// replacement pairs malloc with free on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+std::atomic<long> allocationCount{0};
+
+void* operator new(std::size_t size)
+{
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace
 {
@@ -189,30 +212,42 @@ BENCHMARK(BM_StepOverlapAddGrains)->Unit(benchmark::kMicrosecond);
 
 // Every processReplacing call over 60 s of voice in 64-sample host blocks is timed; the counters
 // give the median and the worst call (the calls that complete an analysis block).
-void BM_WorstCallWith64SampleBlocks(benchmark::State& state)
+// Every processReplacing call over a 60 s voice at one host block size: median and worst call,
+// the calls that complete an analysis block (they carry the whole engine), and the heap
+// allocations those calls make (counted by the operator new hook above).
+void BM_CallTimesPerHostBlock(benchmark::State& state)
 {
+    const size_t hostBlock = static_cast<size_t>(state.range(0));
     const auto input = voice(static_cast<size_t>(kRate) * 60);
     std::vector<float> output(input.size());
     std::vector<double> microseconds, blockCalls;
-    microseconds.reserve(input.size() / 64 + 1);
+    microseconds.reserve(input.size() / hostBlock + 1);
+    long blockCallAllocations = 0;
     for (auto _ : state)
     {
         VexilVST effect(acceptingHost);
         setControls(effect);
         microseconds.clear();
         blockCalls.clear();
-        for (size_t k = 0; k < input.size(); k += 64)
+        blockCallAllocations = 0;
+        for (size_t k = 0; k < input.size(); k += hostBlock)
         {
-            const int n = static_cast<int>(std::min<size_t>(64, input.size() - k));
+            const int n = static_cast<int>(std::min(hostBlock, input.size() - k));
             float* in[1] = {const_cast<float*>(input.data() + k)};
             float* out[1] = {output.data() + k};
             const int64_t blocks = effect.getBlocksProcessed();
+            const long allocationsBefore = allocationCount.load(std::memory_order_relaxed);
             const auto start = std::chrono::steady_clock::now();
             effect.processReplacing(in, out, n);
             const auto stop = std::chrono::steady_clock::now();
             const double us = std::chrono::duration<double, std::micro>(stop - start).count();
             microseconds.push_back(us);
-            if (effect.getBlocksProcessed() != blocks) blockCalls.push_back(us);
+            if (effect.getBlocksProcessed() != blocks)
+            {
+                blockCalls.push_back(us);
+                blockCallAllocations +=
+                    allocationCount.load(std::memory_order_relaxed) - allocationsBefore;
+            }
         }
         benchmark::DoNotOptimize(output.data());
     }
@@ -222,7 +257,16 @@ void BM_WorstCallWith64SampleBlocks(benchmark::State& state)
     state.counters["max_us"] = sorted.back();
     std::sort(blockCalls.begin(), blockCalls.end());
     if (!blockCalls.empty())
+    {
         state.counters["block_call_median_us"] = blockCalls[blockCalls.size() / 2];
+        state.counters["allocs_per_block_call"] =
+            static_cast<double>(blockCallAllocations) / static_cast<double>(blockCalls.size());
+    }
 }
-BENCHMARK(BM_WorstCallWith64SampleBlocks)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CallTimesPerHostBlock)
+    ->Arg(32)
+    ->Arg(64)
+    ->Arg(512)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 } // namespace
