@@ -4,10 +4,9 @@
 #include "platform/headless/headlesswindow.h"
 #include "render_audio.h"
 #include "render_options.h"
+#include "render_plot.h"
 #include "vexilvst.h"
 #include "vstgui.h"
-
-#include <cairo.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,19 +31,6 @@ const char* const kUsage =
 VstIntPtr host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length)
-{
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0)
-    {
-        const ssize_t n = ::write(fd, data, length);
-        if (n <= 0) return CAIRO_STATUS_WRITE_ERROR;
-        data += n;
-        length -= static_cast<unsigned int>(n);
-    }
-    return CAIRO_STATUS_SUCCESS;
 }
 
 struct Settings
@@ -115,8 +101,6 @@ int main(int argc, char** argv)
         installCleanupOnSignals();
         if (!settings.force && ::access(settings.output.c_str(), F_OK) == 0)
             throw RenderError(settings.output + " already exists (--force replaces it)");
-        OutputFile out(settings.output);
-
         VexilVST effect(host);
         AEffect* record = effect.getAeffect();
         record->setParameter(record, kPitchParameter, semitonesToHostValue(settings.pitch));
@@ -140,13 +124,8 @@ int main(int argc, char** argv)
         window->paint();
         record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0.0f);
 
-        int fd = out.fd();
-        cairo_surface_flush(window->image());
-        if (cairo_surface_write_to_png_stream(window->image(), writeToFd, &fd) !=
-            CAIRO_STATUS_SUCCESS)
-            throw RenderError("cannot write " + settings.output);
+        writeSurfaceAsPng(window->image(), settings.output, settings.force);
         record->dispatcher(record, effEditClose, 0, 0, nullptr, 0.0f);
-        out.commit(settings.force);
         std::printf("editor -> %s\n", settings.output.c_str());
     }
     catch (const RenderError& e)

@@ -50,19 +50,6 @@ void unregisterTemp(int slot)
     if (slot >= 0) std::free(tempSlots[slot].exchange(nullptr));
 }
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string lowerExtension(const std::string& path)
 {
     const std::string base = baseName(path);
@@ -117,6 +104,19 @@ std::string errnoText(int error)
 }
 
 } // namespace
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 void installCleanupOnSignals()
 {

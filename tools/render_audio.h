@@ -14,6 +14,10 @@
 namespace render
 {
 
+// The folder part of a path ("." for a bare name) and the file name part.
+std::string folderOf(const std::string& path);
+std::string baseName(const std::string& path);
+
 // A failure of one file (unreadable input, unwritable output, unsuitable plug-in): exit status 1.
 class RenderError : public std::runtime_error
 {

@@ -52,12 +52,6 @@ std::string setShift(PluginHost& host, int index, const char* what, double semit
     return line;
 }
 
-std::string baseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 void checkPluginRecord(PluginHost& host, const std::string& pluginPath)

@@ -248,13 +248,18 @@ void writePitchPlot(const std::string& path, const PitchTrack& input, const Pitc
         showText(cr, legendX + 30, y, entries[k].label, 0.0, 0.5);
     }
 
-    cairo_surface_flush(surface.get());
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
-        throw RenderError("cannot draw the pitch plot: " +
-                          std::string(cairo_status_to_string(cairo_surface_status(surface.get()))));
+    writeSurfaceAsPng(surface.get(), path, replace);
+}
+
+void writeSurfaceAsPng(cairo_surface_t* surface, const std::string& path, bool replace)
+{
+    cairo_surface_flush(surface);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
+        throw RenderError("cannot draw " + path + ": " +
+                          std::string(cairo_status_to_string(cairo_surface_status(surface))));
     OutputFile file(path);
     int fd = file.fd();
-    const cairo_status_t status = cairo_surface_write_to_png_stream(surface.get(), writeToFd, &fd);
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToFd, &fd);
     if (status != CAIRO_STATUS_SUCCESS)
         throw RenderError("cannot write " + path + ": " + cairo_status_to_string(status));
     file.commit(replace);

@@ -2,6 +2,8 @@
 // with the enabled notes as guide lines, drawn with cairo into a PNG.
 #pragma once
 
+#include <cairo.h>
+
 #include "render_options.h"
 #include "render_pitch.h"
 
@@ -39,5 +41,8 @@ PlotGeometry plotGeometryFor(const PitchTrack& input, const PitchTrack& output, 
 void writePitchPlot(const std::string& path, const PitchTrack& input, const PitchTrack& output,
                     double duration, const NoteSet& guideNotes, const std::string& title,
                     bool replace);
+
+// Writes an image surface as PNG through a temporary file beside path; throws RenderError.
+void writeSurfaceAsPng(cairo_surface_t* surface, const std::string& path, bool replace);
 
 } // namespace render
