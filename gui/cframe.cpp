@@ -185,6 +185,8 @@ void CFrame::update(CDrawContext* context)
 
 void CFrame::idle()
 {
+    // The first paint itself may be among the events waiting here.
+    if (window) window->pumpEvents();
     if (!bOpenFlag || bFirstDraw) return;
     if (!isDirty()) return;
     CDrawContext* context = pFrameContext;

@@ -1,6 +1,6 @@
 halvern_add_test(test_host_interface SOURCES test_host_interface.cpp LIBS halvern_host)
 halvern_add_test(test_parameters SOURCES test_parameters.cpp LIBS halvern_host)
-halvern_add_test(test_audio_path SOURCES test_audio_path.cpp LIBS halvern_host halvern_shell)
+halvern_add_test(test_audio_path SOURCES test_audio_path.cpp LIBS halvern_host halvern_shell_headless)
 halvern_add_test(test_sample_rate SOURCES test_sample_rate.cpp LIBS halvern_host)
 halvern_add_test(test_decimation_design SOURCES test_decimation_design.cpp LIBS halvern_engine)
 halvern_add_test(test_hostile_audio SOURCES test_hostile_audio.cpp LIBS halvern_host)

@@ -140,6 +140,10 @@ public:
 
     // Registers (or revokes) the window as a drop target reporting to its client.
     virtual void setDropTarget(bool active) = 0;
+
+    // Called at the start of the frame's idle pass. Systems whose events reach the window only
+    // when the plug-in reads them (X11) read and dispatch them here; others have nothing to do.
+    virtual void pumpEvents() {}
 };
 
 // Window layer.
@@ -150,6 +154,15 @@ bool systemButtonsSwapped();
 std::unique_ptr<Window> createChildWindow(const WindowSpec& spec, WindowClient& client);
 // Removes one pending paint request of any window of this thread and dispatches it.
 bool dispatchPendingPaint();
+
+// Set-up of the calling thread that an editor holds for its whole life (OLE on Windows), undone
+// when the object is destroyed; null where a system needs none.
+class ThreadSetup
+{
+public:
+    virtual ~ThreadSetup() = default;
+};
+std::unique_ptr<ThreadSetup> setUpEditorThread();
 
 // Clock.
 uint32_t tickCount(); // milliseconds since system start, wrapping
