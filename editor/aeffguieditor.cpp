@@ -6,7 +6,8 @@
 int32_t AEffGUIEditor::knobMode = 0;
 
 AEffGUIEditor::AEffGUIEditor(AudioEffect* effect)
-    : AEffEditor(effect), lastTicks(VSTGUI::getTickCount())
+    : AEffEditor(effect), lastTicks(VSTGUI::getTickCount()),
+      threadSetup(VSTGUI::platform::setUpEditorThread())
 {
     effect->setEditor(this);
 }

@@ -7,6 +7,7 @@
 #include "cframe.h"
 
 #include <cstdint>
+#include <memory>
 
 class AEffGUIEditor : public AEffEditor, public VSTGUI::CFrameEditor
 {
@@ -40,5 +41,7 @@ protected:
     VSTGUI::CFrame* frame = nullptr;
 
 private:
+    // OLE on Windows, for the editor's life; released after everything above is gone.
+    std::unique_ptr<VSTGUI::platform::ThreadSetup> threadSetup;
     static int32_t knobMode; // shared by every editor: 0 circular, 1 relative circular, 2 linear
 };

@@ -24,8 +24,9 @@ extern "C" HALVERN_EXPORT AEffect* HALVERN_CALLBACK VSTPluginMain(audioMasterCal
     }
 }
 
+// A C++ function cannot be called main: on Windows exports.def gives the entry point that second
+// name; elsewhere an alias does.
 #if !defined(_WIN32)
-// A C++ function cannot be called main; the alias gives the entry point that second name.
 extern "C" HALVERN_EXPORT AEffect* vstPluginMainAlias(audioMasterCallback) __asm__("main")
     __attribute__((alias("VSTPluginMain")));
 #endif

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# What the Windows builds and their tests need beyond scripts/install-deps.sh: the i386
+# architecture with wine32 (32-bit programs under wine), and Debian's source packages, from which
+# libpng is built for the cross compilers. Idempotent: apt is only asked when something is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+update=0
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture (for wine32)"
+  $sudo dpkg --add-architecture i386
+  update=1
+fi
+
+# apt-get source needs deb-src entries; Debian's images often ship without them.
+has_deb_src() {
+  grep -rqsE '^[[:space:]]*deb-src[[:space:]]|^Types:.*deb-src' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/
+}
+if ! has_deb_src; then
+  echo "Enabling Debian source packages (/etc/apt/sources.list.d/halvern-deb-src.sources)"
+  $sudo tee /etc/apt/sources.list.d/halvern-deb-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  update=1
+fi
+
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  [ "$update" -eq 1 ] || $sudo apt-get update -qq
+  update=0
+  echo "Installing: wine32:i386"
+  $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+fi
+[ "$update" -eq 1 ] && $sudo apt-get update -qq
+exit 0
