@@ -9,7 +9,7 @@ packages=(
   libsndfile1-dev libfftw3-dev
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
-  wine wine64 xvfb xdotool
+  wine wine64 xvfb xdotool x11-utils
 )
 
 missing=()
