@@ -7,6 +7,13 @@ if(TARGET halvern_gui_x11)
   target_include_directories(halvern_x11host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/x11host)
   target_link_libraries(halvern_x11host PUBLIC halvern_host PkgConfig::HALVERN_TEST_X11)
 
+  # The test host as a program, to look at the editor without a DAW:
+  #   build/tests/halvern-x11host [--seconds N] [--screenshot FILE.png]
+  add_executable(halvern-x11host x11host/halvern-x11host.cpp)
+  target_link_libraries(halvern-x11host PRIVATE halvern_x11host)
+  target_compile_definitions(halvern-x11host PRIVATE HALVERN_PLUGIN_PATH="$<TARGET_FILE:Halvern>")
+  add_dependencies(halvern-x11host Halvern)
+
   # The window layer under the toolkit, without the plug-in.
   halvern_add_test(test_x11_window SOURCES test_x11_window.cpp LIBS halvern_gui_x11 halvern_x11host)
 

@@ -99,11 +99,11 @@ EditorHost::~EditorHost()
     return DefaultRootWindow(dpy);
 }
 
-::Window EditorHost::createTopLevel(int x, int y, int width, int height)
+::Window EditorHost::createTopLevel(int x, int y, int width, int height, bool managed)
 {
     XSetWindowAttributes a{};
     a.background_pixel = 0x336699;
-    a.override_redirect = True;
+    a.override_redirect = managed ? False : True;
     const ::Window w = XCreateWindow(dpy, root(), x, y, static_cast<unsigned>(width),
                                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
                                      CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);

@@ -49,8 +49,9 @@ public:
     ::Window root() const;
     PluginHost& plugin() { return *host; }
 
-    // A mapped top-level window, placed where asked (there is no window manager).
-    ::Window createTopLevel(int x, int y, int width, int height);
+    // A mapped top-level window, placed where asked: out of a window manager's hands unless
+    // managed (tests run without one).
+    ::Window createTopLevel(int x, int y, int width, int height, bool managed = false);
     void destroyWindow(::Window window);
 
     // effEditOpen with window's XID as the parent, effEditClose, effEditIdle.
