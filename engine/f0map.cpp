@@ -70,13 +70,16 @@ int openDumpFolder()
 std::FILE* openF0MapFile()
 {
 #ifdef _WIN32
-    char path[MAX_PATH + 16];
-    const DWORD len = GetTempPathA(MAX_PATH + 1, path);
+    // The user's temporary folder, named in UTF-16: its ANSI name loses characters outside the
+    // code page (a user name in another script), and the dump would never be written there.
+    wchar_t path[MAX_PATH + 16];
+    const DWORD len = GetTempPathW(MAX_PATH + 1, path);
     if (len == 0 || len > MAX_PATH) return nullptr;
-    if (std::snprintf(path + len, sizeof path - len, "%s", kFileName) >=
-        static_cast<int>(sizeof path - len))
-        return nullptr;
-    return std::fopen(path, "w");
+    size_t end = len;
+    for (const char* c = kFileName; *c; ++c)
+        path[end++] = static_cast<wchar_t>(*c);
+    path[end] = L'\0';
+    return _wfopen(path, L"w");
 #else
     const int dirFd = openDumpFolder();
     if (dirFd < 0) return nullptr;

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Builds both Windows plug-ins and proves them under wine (32-bit DLL under wine32, 64-bit DLL
+# under wine64), with the Windows test host tests/windows/ (halvern-wintest):
+#   1. imports and exports of each DLL;
+#   2. the host-visible cases: record, entry points, opcodes, parameters, audio;
+#   3. the audio of each DLL against the Linux build's for the same input (limit 1e-5);
+#   4. under Xvfb, the editor in a top-level window: its screenshot against the Linux build's
+#      headless snapshot, then a click on the Scale switch and a drag on the Pitch knob by
+#      xdotool, which must reach the host as begin-edit, automate, end-edit.
+# Results and pictures are left in build-windows/results/. A run counts only when the host
+# printed its summary line: a wine that cannot start the program prints nothing and exits 0.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top="$PWD"
+
+scripts/install-windows-deps.sh
+scripts/build-windows.sh
+
+out="$top/build-windows"
+results="$out/results"
+rm -rf "$results"
+mkdir -p "$results"
+
+# The Linux build for the reference output and the editor's headless snapshot.
+linux_build="${HALVERN_BUILD_DIR:-build}"
+case "$linux_build" in /*) ;; *) linux_build="$top/$linux_build" ;; esac
+[ -f "$linux_build/CMakeCache.txt" ] ||
+  cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$linux_build" -j 2 --target Halvern halvern-editor-png >/dev/null
+linux_plugin="$linux_build/shell/Halvern.so"
+
+# The same host, built natively, runs the Linux plug-in and compares.
+cmake -S tests/windows -B "$out/linux-host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$out/linux-host" -j 2 >/dev/null
+native_host="$out/linux-host/halvern-wintest"
+
+failed=0
+fail() {
+  echo "FAILED: $*" >&2
+  failed=1
+}
+
+# Runs a halvern-wintest command with its output in a log; it passed only if the summary line
+# says so and the exit status agrees.
+checked() {
+  local log="$1" command="$2"
+  shift 2
+  local status=0
+  "$@" >"$log" 2>&1 || status=$?
+  grep -E '^(FAIL|halvern-wintest)' "$log" || true
+  if ! grep -qE "^halvern-wintest $command: [1-9][0-9]* checks passed, 0 failed" "$log" ||
+     [ "$status" -ne 0 ]; then
+    echo "FAILED: $(basename "$log" .log) (exit status $status, log in $log)" >&2
+    return 1
+  fi
+}
+
+# ---- 1. what the DLLs import and export
+allowed='^(KERNEL32|USER32|GDI32|ole32|OLEAUT32|SHELL32|ADVAPI32|msvcrt)\.dll$'
+for arch in i686 x86_64; do
+  dll="$out/$arch/Halvern.dll"
+  dump="$results/$arch-objdump.txt"
+  "$arch-w64-mingw32-objdump" -p "$dll" >"$dump"
+  imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$dump" | sort -u)
+  echo "$arch/Halvern.dll ($(stat -c %s "$dll") bytes) imports:" $imports
+  for name in $imports; do
+    [[ "$name" =~ $allowed ]] || fail "$arch/Halvern.dll imports $name"
+  done
+  for name in VSTPluginMain main; do
+    grep -qE "^[[:space:]]+\[[[:space:]]*[0-9]+\] $name\$" "$dump" ||
+      fail "$arch/Halvern.dll does not export $name"
+  done
+done
+
+# ---- wine: one prefix for the run, both loaders in it
+export WINEPREFIX="$out/wine"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "Creating the wine prefix (once)"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+display=90
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+  display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=":$display"
+for _ in $(seq 1 50); do
+  xdotool getmouselocation >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+loader() { [ "$1" = i686 ] && echo "$wine32" || echo "$wine64"; }
+
+# ---- 2. host-visible cases
+for arch in i686 x86_64; do
+  echo "== $arch: host cases under $(basename "$(loader "$arch")")"
+  (cd "$out/$arch" && checked "$results/$arch-host.log" host \
+     "$(loader "$arch")" ./halvern-wintest.exe host Halvern.dll) || failed=1
+done
+
+# ---- 3. audio against the Linux build
+echo "== audio of each DLL against the Linux build"
+checked "$results/signal.log" signal "$native_host" signal "$results/input.f32" || failed=1
+checked "$results/linux-render.log" render \
+  "$native_host" render "$linux_plugin" "$results/input.f32" "$results/linux.f32" || failed=1
+for arch in i686 x86_64; do
+  (cd "$out/$arch" && checked "$results/$arch-render.log" render \
+     "$(loader "$arch")" ./halvern-wintest.exe render Halvern.dll ../results/input.f32 \
+     "../results/$arch.f32") || failed=1
+  checked "$results/$arch-compare.log" compare \
+    "$native_host" compare "$results/linux.f32" "$results/$arch.f32" 1e-5 || failed=1
+done
+
+# ---- 4. the editor on a screen, and a hand on it
+echo "== the editor under Xvfb"
+"$linux_build/tools/halvern-editor-png" --pitch 3.5 --formant -2 --scale "A minor" --force \
+  -o "$results/editor-snapshot.png" >/dev/null
+
+# mousedown, a pause, mouseup: wine reports a button as down only while it really is held
+hand() {
+  local x="$1" y="$2"
+  xdotool mousemove $((x + 200)) $((y + 36))
+  sleep 0.3
+  xdotool mousedown 1
+  sleep 0.4
+  xdotool mouseup 1
+  sleep 0.5
+  # around the Pitch knob (centre 84, 44), from its right side up over the top to the left
+  xdotool mousemove $((x + 100)) $((y + 44))
+  sleep 0.3
+  xdotool mousedown 1
+  sleep 0.3
+  for p in "99 38" "96 33" "91 29" "85 27" "79 28" "74 31"; do
+    set -- $p
+    xdotool mousemove $((x + $1)) $((y + $2))
+    sleep 0.15
+  done
+  xdotool mouseup 1
+  sleep 0.5
+}
+
+for arch in i686 x86_64; do
+  work="$results/editor-$arch"
+  mkdir -p "$work"
+  (cd "$out/$arch" && checked "$results/$arch-editor.log" editor \
+     timeout 150 "$(loader "$arch")" ./halvern-wintest.exe editor Halvern.dll \
+     ../results/editor-snapshot.png "../results/editor-$arch") &
+  host_pid=$!
+  for _ in $(seq 1 600); do
+    [ -f "$work/ready" ] && break
+    kill -0 "$host_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  # the window's screen position, as the host wrote it
+  position=$(tr -d '\r' <"$work/ready" 2>/dev/null || true)
+  if [[ "$position" =~ ^(-?[0-9]+)\ (-?[0-9]+)$ ]]; then
+    hand "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}" || failed=1
+  else
+    echo "FAILED: $arch editor: no window position from the host" >&2
+    failed=1
+  fi
+  touch "$work/done"
+  wait "$host_pid" || failed=1
+done
+
+if [ "$failed" -ne 0 ]; then
+  echo "Windows tests FAILED (logs in $results)" >&2
+  exit 1
+fi
+echo "Windows tests passed: both DLLs under wine32 and wine64 (logs in $results)"

@@ -1,0 +1,370 @@
+// The editor in a real window system (wine under Xvfb): opened into a top-level window of this
+// host, its picture taken from the screen and compared with the headless snapshot of the Linux
+// build, then driven by a user's hand from outside (the test script moves the X pointer with
+// xdotool while this host runs its message loop and gives the editor idle time).
+#include "hostcases.h"
+
+#include <windows.h>
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace hostcheck
+{
+
+namespace
+{
+
+constexpr int32_t effEditGetRect = 13;
+constexpr int32_t effEditOpen = 14;
+constexpr int32_t effEditClose = 15;
+constexpr int32_t effEditIdle = 19;
+constexpr int32_t audioMasterAutomate = 0;
+constexpr int32_t audioMasterBeginEdit = 43;
+constexpr int32_t audioMasterEndEdit = 44;
+
+// Where this host puts its window on the screen.
+constexpr int kWindowX = 40;
+constexpr int kWindowY = 40;
+
+// Read-out boxes of the editor, where text is drawn by the system's own rasteriser.
+const RECT kReadouts[] = {{112, 42, 144, 54}, {112, 90, 144, 102}};
+
+// The snapshot's settings: the renderer's mapping of semitones to the middle of a 10-cent step.
+float hostValueOfSteps(int steps)
+{
+    return static_cast<float>(0.5 + (steps > 0 ? steps + 0.5 : steps - 0.5) / 240.0);
+}
+
+struct Image
+{
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgra; // top row first
+};
+
+bool readPng(const std::string& path, Image& image)
+{
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
+    png.format = PNG_FORMAT_BGRA;
+    image.width = static_cast<int>(png.width);
+    image.height = static_cast<int>(png.height);
+    image.bgra.assign(PNG_IMAGE_SIZE(png), 0);
+    if (!png_image_finish_read(&png, nullptr, image.bgra.data(), 0, nullptr))
+    {
+        png_image_free(&png);
+        return false;
+    }
+    return true;
+}
+
+bool writePng(const std::string& path, const Image& image)
+{
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_BGRA;
+    return png_image_write_to_file(&png, path.c_str(), 0, image.bgra.data(), 0, nullptr) != 0;
+}
+
+// What is on the screen at the window's client area, read back through the screen's context.
+Image screenshot(HWND window, int width, int height)
+{
+    Image image;
+    POINT corner{0, 0};
+    ClientToScreen(window, &corner);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits)
+    {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, corner.x, corner.y, SRCCOPY);
+        GdiFlush();
+        image.width = width;
+        image.height = height;
+        image.bgra.assign(static_cast<uint8_t*>(bits),
+                          static_cast<uint8_t*>(bits) + static_cast<size_t>(width) * height * 4);
+        for (size_t i = 3; i < image.bgra.size(); i += 4)
+            image.bgra[i] = 255;
+        SelectObject(memory, old);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return image;
+}
+
+bool inReadout(int x, int y)
+{
+    for (const RECT& r : kReadouts)
+        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
+    return false;
+}
+
+// Pictures and lines must match to rounding of the blend; text may differ in its glyphs, so the
+// read-out boxes are judged by how much light they hold (the digits must be there) and by how
+// many of their pixels differ strongly.
+void compareWithSnapshot(const Image& shot, const Image& reference, const std::string& folder)
+{
+    check(reference.width == 512 && reference.height == 128,
+          "the headless snapshot is 512 x 128 (" + std::to_string(reference.width) + " x " +
+              std::to_string(reference.height) + ")");
+    check(shot.width == reference.width && shot.height == reference.height,
+          "the screenshot has the snapshot's size");
+    if (shot.width != reference.width || shot.height != reference.height) return;
+
+    int worstOutside = 0;
+    long differentOutside = 0;
+    long readoutPixels = 0, readoutDifferent = 0;
+    double readoutLightShot = 0.0, readoutLightReference = 0.0;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+        {
+            const uint8_t* a = &shot.bgra[(static_cast<size_t>(y) * shot.width + x) * 4];
+            const uint8_t* b = &reference.bgra[(static_cast<size_t>(y) * shot.width + x) * 4];
+            int worst = 0;
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(int(a[c]) - int(b[c])));
+            if (inReadout(x, y))
+            {
+                ++readoutPixels;
+                if (worst > 96) ++readoutDifferent;
+                readoutLightShot += (a[0] + a[1] + a[2]) / 765.0;
+                readoutLightReference += (b[0] + b[1] + b[2]) / 765.0;
+            }
+            else
+            {
+                worstOutside = std::max(worstOutside, worst);
+                if (worst > 2) ++differentOutside;
+            }
+        }
+    writePng(folder + "/editor-screenshot.png", shot);
+    check(differentOutside == 0,
+          "outside the read-outs the screenshot matches the snapshot within 2 levels (" +
+              std::to_string(differentOutside) + " pixels beyond, largest difference " +
+              std::to_string(worstOutside) + ")");
+    const double lightRatio = readoutLightShot / std::max(readoutLightReference, 1e-9);
+    check(lightRatio > 0.6 && lightRatio < 1.6,
+          "the read-outs hold as much text as in the snapshot (ratio " +
+              std::to_string(lightRatio) + ")");
+    const double differentShare = static_cast<double>(readoutDifferent) / readoutPixels;
+    check(differentShare < 0.15, "glyph pixels that differ strongly in the read-outs: " +
+                                     std::to_string(readoutDifferent) + " of " +
+                                     std::to_string(readoutPixels));
+}
+
+LRESULT CALLBACK hostWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+bool fileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Messages for ms milliseconds, the editor's idle every 20 ms, as a host's user-interface loop.
+void runLoop(Effect& effect, DWORD ms, const std::string& until = "")
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms)
+    {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        effect.dispatch(effEditIdle);
+        if (!until.empty() && fileExists(until)) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+struct ChildInfo
+{
+    HWND window = nullptr;
+    int count = 0;
+};
+
+BOOL CALLBACK countChild(HWND child, LPARAM data)
+{
+    auto* info = reinterpret_cast<ChildInfo*>(data);
+    if (GetParent(child) != nullptr) ++info->count;
+    if (!info->window) info->window = child;
+    return TRUE;
+}
+
+// Calls for one parameter index, in order.
+std::vector<HostCall> callsFor(int32_t index)
+{
+    std::vector<HostCall> out;
+    for (const HostCall& c : hostCalls())
+        if ((c.opcode == audioMasterBeginEdit || c.opcode == audioMasterEndEdit ||
+             c.opcode == audioMasterAutomate) &&
+            c.index == index)
+            out.push_back(c);
+    return out;
+}
+
+std::string describe(const std::vector<HostCall>& calls)
+{
+    std::string text;
+    for (const HostCall& c : calls)
+    {
+        char item[64];
+        if (c.opcode == audioMasterAutomate)
+            std::snprintf(item, sizeof item, " automate(%.4f)", static_cast<double>(c.opt));
+        else
+            std::snprintf(item, sizeof item, " %s",
+                          c.opcode == audioMasterBeginEdit ? "begin" : "end");
+        text += item;
+    }
+    return text.empty() ? " nothing" : text;
+}
+
+} // namespace
+
+void runEditorCase(const std::string& pluginPath, const std::string& referencePng,
+                   const std::string& folder)
+{
+    Library library(pluginPath);
+    check(library.isLoaded(), "loads " + pluginPath);
+    if (!library.isLoaded()) return;
+    Effect effect(library, "VSTPluginMain");
+    check(effect.record() != nullptr, "creates an effect");
+    if (!effect.record()) return;
+
+    // The snapshot's settings: Pitch +3.5, Formant -2.0, Scale on with the notes of A minor.
+    effect.setParameter(0, hostValueOfSteps(35));
+    effect.setParameter(1, hostValueOfSteps(-20));
+    effect.setParameter(2, 1.0f);
+    const bool aMinor[12] = {true,  false, true,  false, true,  true,
+                             false, true,  false, true,  false, true};
+    for (int note = 0; note < 12; ++note)
+        effect.setParameter(3 + note, aMinor[note] ? 1.0f : 0.0f);
+
+    int16_t* rect = nullptr;
+    effect.dispatch(effEditGetRect, 0, 0, &rect);
+    check(rect && rect[2] == 128 && rect[3] == 512, "the editor asks for 512 x 128");
+    if (!rect) return;
+    const int width = rect[3] - rect[1];
+    const int height = rect[2] - rect[0];
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = hostWindowProcedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.lpszClassName = "HalvernTestHost";
+    RegisterClassA(&wc);
+    HWND host = CreateWindowExA(WS_EX_TOPMOST, "HalvernTestHost", "Halvern test host",
+                                WS_POPUP | WS_VISIBLE, kWindowX, kWindowY, width, height, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+    check(host != nullptr, "the host's window exists");
+    if (!host) return;
+    SetForegroundWindow(host);
+
+    hostCalls().clear();
+    check(effect.dispatch(effEditOpen, 0, 0, host) == 1, "effEditOpen answers 1");
+    ChildInfo child;
+    EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&child));
+    check(child.count == 1, "the editor made one child window of the host's window");
+    if (child.window)
+    {
+        char className[64] = {};
+        char title[64] = {};
+        GetClassNameA(child.window, className, sizeof className);
+        GetWindowTextA(child.window, title, sizeof title);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "Plugin%p",
+                      static_cast<void*>(GetModuleHandleA(pluginPath.c_str())));
+        check(std::strcmp(className, expected) == 0,
+              std::string("its class is \"") + className + "\" (Plugin and the module handle)");
+        check(std::strcmp(title, "Window") == 0, std::string("its title is \"") + title + "\"");
+        RECT r;
+        GetClientRect(child.window, &r);
+        check(r.right == width && r.bottom == height, "it covers 512 x 128");
+    }
+
+    runLoop(effect, 1500);
+    Image reference;
+    check(readPng(referencePng, reference), "reads the snapshot " + referencePng);
+    compareWithSnapshot(screenshot(host, width, height), reference, folder);
+
+    // The hand: the script clicks the Scale switch and drags the Pitch knob, then says done.
+    const float pitchBefore = effect.getParameter(0);
+    hostCalls().clear();
+    {
+        POINT corner{0, 0};
+        ClientToScreen(host, &corner);
+        std::FILE* ready = std::fopen((folder + "/ready").c_str(), "wb");
+        if (ready)
+        {
+            std::fprintf(ready, "%ld %ld\n", static_cast<long>(corner.x),
+                         static_cast<long>(corner.y));
+            std::fclose(ready);
+        }
+        std::printf("editor ready at %ld,%ld\n", static_cast<long>(corner.x),
+                    static_cast<long>(corner.y));
+        std::fflush(stdout);
+    }
+    runLoop(effect, 90000, folder + "/done");
+    check(fileExists(folder + "/done"), "the script's hand is done within 90 s");
+
+    const auto scale = callsFor(2);
+    check(scale.size() == 3 && scale[0].opcode == audioMasterBeginEdit &&
+              scale[1].opcode == audioMasterAutomate && scale[1].opt == 0.0f &&
+              scale[2].opcode == audioMasterEndEdit,
+          "a click on the Scale switch reaches the host as begin, automate(0), end:" +
+              describe(scale));
+    check(effect.getParameter(2) == 0.0f, "Scale is off after the click");
+
+    const auto pitch = callsFor(0);
+    std::vector<float> values;
+    for (const HostCall& c : pitch)
+        if (c.opcode == audioMasterAutomate) values.push_back(c.opt);
+    const bool bracketed = pitch.size() >= 3 && pitch.front().opcode == audioMasterBeginEdit &&
+                           pitch.back().opcode == audioMasterEndEdit &&
+                           values.size() + 2 == pitch.size();
+    const bool moving = values.size() >= 2 && *std::min_element(values.begin(), values.end()) !=
+                                                  *std::max_element(values.begin(), values.end());
+    check(bracketed && moving,
+          "a drag on the Pitch knob reaches the host as begin, automations of changing values, "
+          "end (" +
+              std::to_string(values.size()) + " automations)");
+    check(effect.getParameter(0) != pitchBefore, "the drag moved Pitch from " +
+                                                     std::to_string(pitchBefore) + " to " +
+                                                     std::to_string(effect.getParameter(0)));
+    bool notesUntouched = true;
+    for (int32_t note = 3; note < 15; ++note)
+        notesUntouched = notesUntouched && callsFor(note).empty();
+    check(notesUntouched && callsFor(1).empty(), "nothing else was edited");
+
+    effect.dispatch(effEditClose);
+    ChildInfo after;
+    EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&after));
+    check(after.count == 0, "effEditClose removes the editor's window");
+    DestroyWindow(host);
+    UnregisterClassA("HalvernTestHost", wc.hInstance);
+}
+
+} // namespace hostcheck
