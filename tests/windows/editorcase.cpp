@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <ole2.h>
+
 #include <png.h>
 
 #include <algorithm>
@@ -214,6 +216,40 @@ BOOL CALLBACK countChild(HWND child, LPARAM data)
     return TRUE;
 }
 
+// A drop target that is never used: registering it tells whether the window already has one.
+class DropProbe final : public IDropTarget
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDropTarget))
+            return E_NOINTERFACE;
+        *object = static_cast<IDropTarget*>(this);
+        return S_OK;
+    }
+    // Lives on the stack for the probe only.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override
+    {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override
+    {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override
+    {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+};
+
 // Calls for one parameter index, in order.
 std::vector<HostCall> callsFor(int32_t index)
 {
@@ -286,6 +322,7 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
     hostCalls().clear();
     check(effect.dispatch(effEditOpen, 0, 0, host) == 1, "effEditOpen answers 1");
     ChildInfo child;
+    std::string editorClass;
     EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&child));
     check(child.count == 1, "the editor made one child window of the host's window");
     if (child.window)
@@ -297,6 +334,7 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
         char expected[64];
         std::snprintf(expected, sizeof expected, "Plugin%p",
                       static_cast<void*>(GetModuleHandleA(pluginPath.c_str())));
+        editorClass = className;
         check(std::strcmp(className, expected) == 0,
               std::string("its class is \"") + className + "\" (Plugin and the module handle)");
         check(std::strcmp(title, "Window") == 0, std::string("its title is \"") + title + "\"");
@@ -363,7 +401,45 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
     ChildInfo after;
     EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&after));
     check(after.count == 0, "effEditClose removes the editor's window");
+    const HINSTANCE plugin = GetModuleHandleA(pluginPath.c_str());
+    WNDCLASSA found;
+    check(!GetClassInfoA(plugin, editorClass.c_str(), &found),
+          "the window class goes with the last window");
+
+    // Opened again: the class comes back, and the window takes part in drag and drop.
+    const HRESULT ole = OleInitialize(nullptr);
+    check(effect.dispatch(effEditOpen, 0, 0, host) == 1, "the editor opens a second time");
+    ChildInfo again;
+    EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&again));
+    check(again.count == 1 && GetClassInfoA(plugin, editorClass.c_str(), &found),
+          "with one window, its class registered again");
+    if (again.window)
+    {
+        DropProbe probe;
+        const HRESULT result = RegisterDragDrop(again.window, &probe);
+        check(result == DRAGDROP_E_ALREADYREGISTERED,
+              "the editor's window is registered as an OLE drop target");
+        if (result == S_OK) RevokeDragDrop(again.window);
+    }
+    runLoop(effect, 300);
+
+    // The host destroys its window first; the editor must live on without one.
     DestroyWindow(host);
+    runLoop(effect, 300);
+    effect.dispatch(effEditClose);
+    check(!GetClassInfoA(plugin, editorClass.c_str(), &found),
+          "after the host destroyed its window and closed the editor, the class is gone");
+    HWND second =
+        CreateWindowExA(0, "HalvernTestHost", "Halvern test host", WS_POPUP | WS_VISIBLE, kWindowX,
+                        kWindowY, width, height, nullptr, nullptr, wc.hInstance, nullptr);
+    check(effect.dispatch(effEditOpen, 0, 0, second) == 1, "the editor opens into a new window");
+    runLoop(effect, 300);
+    ChildInfo third;
+    EnumChildWindows(second, countChild, reinterpret_cast<LPARAM>(&third));
+    check(third.count == 1, "and shows there");
+    effect.dispatch(effEditClose);
+    DestroyWindow(second);
+    if (ole == S_OK || ole == S_FALSE) OleUninitialize();
     UnregisterClassA("HalvernTestHost", wc.hInstance);
 }
 
