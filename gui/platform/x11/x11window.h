@@ -1,5 +1,6 @@
 // The editor's window in Linux hosts: an X11 child window of the host's window, on a display
-// connection of its own, painted with cairo.
+// connection of its own. The toolkit draws with cairo into its back buffer; Expose events and
+// idle redraws copy areas of it onto the window.
 //
 // Hosts hand over their window's XID as the parent and give the editor idle time, but no event
 // loop runs for the plug-in's connection: its events are read in the frame's idle pass
@@ -9,6 +10,9 @@
 // X errors go through one process-wide handler. This layer installs its own only around its own
 // calls, swallows errors of its own connections there and hands every other error to the handler
 // it replaced, so a window the host destroyed first costs nothing but a flag.
+//
+// Presses are read up to one idle period after they happened, so the button state of the press
+// itself (from its event) answers the frame's first read; later reads query the pointer.
 //
 // User-interface thread only: a window belongs to the thread that created it.
 #pragma once
