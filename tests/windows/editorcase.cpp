@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <ole2.h>
+#include <shlobj.h>
 
 #include <png.h>
 
@@ -250,6 +251,94 @@ public:
     }
 };
 
+// Two dropped files, as the shell's file list.
+class FileList final : public IDataObject
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject))
+            return E_NOINTERFACE;
+        *object = static_cast<IDataObject*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override
+    {
+        if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+        static const char names[] = "C:\\take1.wav\0C:\\take2.wav\0";
+        HGLOBAL memory =
+            GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + sizeof names);
+        if (!memory) return E_OUTOFMEMORY;
+        auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
+        files->pFiles = sizeof(DROPFILES);
+        std::memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), names, sizeof names);
+        GlobalUnlock(memory);
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = memory;
+        medium->pUnkForRelease = nullptr;
+        ++reads;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override
+    {
+        return format && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL)
+                   ? S_OK
+                   : DV_E_FORMATETC;
+    }
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override
+    {
+        if (out) out->ptd = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override
+    {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override
+    {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+
+    int reads = 0; // how often the target asked for the files
+};
+
+// A drag that is released over the editor after a few polls, noting what the target answered.
+class ScriptedSource final : public IDropSource
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDropSource))
+            return E_NOINTERFACE;
+        *object = static_cast<IDropSource*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override
+    {
+        return ++polls >= 8 ? DRAGDROP_S_DROP : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD effect) override
+    {
+        feedback.push_back(effect);
+        return DRAGDROP_S_USEDEFAULTCURSORS;
+    }
+
+    int polls = 0;
+    std::vector<DWORD> feedback;
+};
+
 // Calls for one parameter index, in order.
 std::vector<HostCall> callsFor(int32_t index)
 {
@@ -420,6 +509,31 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
         check(result == DRAGDROP_E_ALREADYREGISTERED,
               "the editor's window is registered as an OLE drop target");
         if (result == S_OK) RevokeDragDrop(again.window);
+
+        // Two files dragged over the background and let go: the editor is told (the drop
+        // target reads the file list) and shows a move while they hover, but takes nothing,
+        // so the source must not delete what it dragged.
+        runLoop(effect, 300);
+        POINT over{300, 100};
+        ClientToScreen(again.window, &over);
+        SetCursorPos(over.x, over.y);
+        FileList files;
+        ScriptedSource source;
+        DWORD effectDone = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        const HRESULT drag =
+            DoDragDrop(&files, &source, DROPEFFECT_COPY | DROPEFFECT_MOVE, &effectDone);
+        std::string seen;
+        for (DWORD e : source.feedback)
+            seen += " " + std::to_string(e);
+        check(files.reads > 0, "the drop target read the dragged file list (" +
+                                   std::to_string(files.reads) + " reads)");
+        check(std::find(source.feedback.begin(), source.feedback.end(), DROPEFFECT_MOVE) !=
+                  source.feedback.end(),
+              "while hovering the editor answers move (feedback:" + seen + ")");
+        check((drag == DRAGDROP_S_DROP || drag == DRAGDROP_S_CANCEL) &&
+                  effectDone == DROPEFFECT_NONE,
+              "the drop ends with nothing taken (result " + std::to_string(drag) + ", effect " +
+                  std::to_string(effectDone) + ")");
     }
     runLoop(effect, 300);
 
