@@ -329,9 +329,9 @@ TEST_F(X11Editor, DraggingThePitchKnobFollowsThePointerAndTheReadoutFollows)
     const int r = 18;
     const int x45 = kPitchCentreX + static_cast<int>(std::lround(r * std::cos(M_PI / 4)));
     const int y45 = kPitchCentreY - static_cast<int>(std::lround(r * std::sin(M_PI / 4)));
-    act("mousemove " + xdotoolPoint(kPitchCentreX, kPitchCentreY - r) + " mousedown 1 sleep 0.2" +
-        " mousemove " + xdotoolPoint(x45, y45) + " sleep 0.2 mousemove " +
-        xdotoolPoint(kPitchCentreX + r, kPitchCentreY) + " sleep 0.2 mouseup 1");
+    act("mousemove " + xdotoolPoint(kPitchCentreX, kPitchCentreY - r) + " mousedown 1 sleep 0.3" +
+        " mousemove " + xdotoolPoint(x45, y45) + " sleep 0.3 mousemove " +
+        xdotoolPoint(kPitchCentreX + r, kPitchCentreY) + " sleep 0.3 mouseup 1");
     ASSERT_TRUE(host->idleUntil([&] { return !host->calls(audioMasterEndEdit).empty(); }));
 
     const auto calls = host->plugin().hostCalls();
