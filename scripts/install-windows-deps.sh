@@ -35,10 +35,12 @@ SOURCES
 fi
 
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  [ "$update" -eq 1 ] || $sudo apt-get update -qq
+  # the i386 lists may be new, or never fetched on this machine
+  $sudo apt-get update -qq
   update=0
   echo "Installing: wine32:i386"
   $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
 fi
-[ "$update" -eq 1 ] && $sudo apt-get update -qq
-exit 0
+if [ "$update" -eq 1 ]; then
+  $sudo apt-get update -qq
+fi

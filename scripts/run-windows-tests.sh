@@ -134,18 +134,18 @@ hand() {
   xdotool mousemove $((x + 200)) $((y + 36))
   sleep 0.3
   xdotool mousedown 1
-  sleep 0.4
+  sleep 0.8
   xdotool mouseup 1
   sleep 0.5
   # around the Pitch knob (centre 84, 44), from its right side up over the top to the left
   xdotool mousemove $((x + 100)) $((y + 44))
   sleep 0.3
   xdotool mousedown 1
-  sleep 0.3
+  sleep 0.5
   for p in "99 38" "96 33" "91 29" "85 27" "79 28" "74 31"; do
     set -- $p
     xdotool mousemove $((x + $1)) $((y + $2))
-    sleep 0.15
+    sleep 0.25
   done
   xdotool mouseup 1
   sleep 0.5

@@ -486,6 +486,31 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
         notesUntouched = notesUntouched && callsFor(note).empty();
     check(notesUntouched && callsFor(1).empty(), "nothing else was edited");
 
+    // Wheel notches as the system delivers them, with the pointer in screen coordinates: over
+    // the Formant knob a tenth of its range, over the Scale switch nothing.
+    if (child.window)
+    {
+        // the knob opened at the effect's quantised value
+        const float want = effect.getParameter(1) + 0.1f;
+        hostCalls().clear();
+        POINT knob{84, 92};
+        ClientToScreen(child.window, &knob);
+        SendMessageA(child.window, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA),
+                     MAKELPARAM(knob.x, knob.y));
+        const auto formant = callsFor(1);
+        check(formant.size() == 3 && formant[0].opcode == audioMasterBeginEdit &&
+                  formant[1].opcode == audioMasterAutomate &&
+                  std::fabs(formant[1].opt - want) < 1e-4f &&
+                  formant[2].opcode == audioMasterEndEdit,
+              "a wheel notch over the Formant knob moves it by a tenth:" + describe(formant));
+        hostCalls().clear();
+        POINT lamp{200, 36};
+        ClientToScreen(child.window, &lamp);
+        SendMessageA(child.window, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA),
+                     MAKELPARAM(lamp.x, lamp.y));
+        check(hostCalls().empty(), "a wheel notch over the Scale switch changes nothing");
+    }
+
     effect.dispatch(effEditClose);
     ChildInfo after;
     EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&after));
