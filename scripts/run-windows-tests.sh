@@ -2,7 +2,8 @@
 # Builds both Windows plug-ins and proves them under wine (32-bit DLL under wine32, 64-bit DLL
 # under wine64), with the Windows test host tests/windows/ (halvern-wintest):
 #   1. imports and exports of each DLL;
-#   2. the host-visible cases: record, entry points, opcodes, parameters, audio;
+#   2. the host-visible cases: record, entry points, opcodes, parameters, audio; and the GDI
+#      drawing layer's pixel rules;
 #   3. the audio of each DLL against the Linux build's for the same input (limit 1e-5);
 #   4. under Xvfb, the editor in a top-level window: its screenshot against the Linux build's
 #      headless snapshot, then a click on the Scale switch and a drag on the Pitch knob by
@@ -108,6 +109,8 @@ for arch in i686 x86_64; do
   echo "== $arch: host cases under $(basename "$(loader "$arch")")"
   (cd "$out/$arch" && checked "$results/$arch-host.log" host \
      "$(loader "$arch")" ./halvern-wintest.exe host Halvern.dll) || failed=1
+  (cd "$out/$arch" && checked "$results/$arch-gdi.log" gdi \
+     "$(loader "$arch")" ./halvern-wintest.exe gdi) || failed=1
 done
 
 # ---- 3. audio against the Linux build

@@ -17,6 +17,9 @@ void runHostCases(const std::string& pluginPath);
 std::vector<float> referenceInput();
 std::vector<float> renderReference(const Library& library, const std::vector<float>& input);
 
+// The GDI drawing layer's pixel rules on memory surfaces (Windows only).
+void runGdiCases();
+
 // The editor opened into a top-level window of this program, compared with a picture of it and
 // driven by a user's hand from outside (Windows only).
 void runEditorCase(const std::string& pluginPath, const std::string& referencePng,

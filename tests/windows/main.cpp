@@ -6,6 +6,7 @@
 //   halvern-wintest signal FILE             writes the comparison input (raw 32-bit floats)
 //   halvern-wintest render PLUGIN IN OUT    the plug-in's output for IN with the fixed settings
 //   halvern-wintest compare A B LIMIT       largest difference of two outputs, at most LIMIT
+//   halvern-wintest gdi                     (Windows) the GDI drawing layer's pixel rules
 //   halvern-wintest editor PLUGIN REF.png FOLDER   (Windows) the editor against its snapshot,
 //                                                   then the hand of the test script
 //
@@ -28,7 +29,7 @@ namespace
 int usage()
 {
     std::fprintf(stderr, "usage: halvern-wintest host PLUGIN | signal FILE | render PLUGIN IN OUT"
-                         " | compare A B LIMIT | editor PLUGIN REF.png FOLDER\n");
+                         " | compare A B LIMIT | gdi | editor PLUGIN REF.png FOLDER\n");
     return 2;
 }
 
@@ -89,6 +90,8 @@ int main(int argc, char** argv)
     else if (command == "compare" && args.size() == 4)
         compare(args[1], args[2], std::atof(args[3].c_str()));
 #if defined(_WIN32)
+    else if (command == "gdi" && args.size() == 1)
+        runGdiCases();
     else if (command == "editor" && args.size() == 4)
         runEditorCase(args[1], args[2], args[3]);
 #endif
