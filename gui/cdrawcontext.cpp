@@ -115,14 +115,14 @@ void CDrawContext::setFont(int32_t fontID, int32_t /*size*/, int32_t style)
     fontStyle = style;
     haveFont = true;
     if (!surface) return;
-    platform::FontSpec spec;
-    spec.face = fontTable[fontID].face;
-    spec.pixelHeight = fontTable[fontID].height;
-    spec.bold = (style & kBoldFace) != 0 || fontID == kSystemFont;
-    spec.italic = (style & kItalicFace) != 0;
-    spec.underline = (style & kUnderlineFace) != 0;
-    spec.decorative = fontID == kSymbolFont;
-    surface->selectFont(spec);
+    platform::FontSpec params;
+    params.face = fontTable[fontID].face;
+    params.pixelHeight = fontTable[fontID].height;
+    params.bold = (style & kBoldFace) != 0 || fontID == kSystemFont;
+    params.italic = (style & kItalicFace) != 0;
+    params.underline = (style & kUnderlineFace) != 0;
+    params.decorative = fontID == kSymbolFont;
+    surface->selectFont(params);
     ++createdObjects;
 }
 

@@ -62,13 +62,13 @@ CFrame::CFrame(const CRect& size, void* systemWindow, CFrameEditor* editor)
     if (!systemWindow) return;
     usesWindowClass = useWindowClass();
     if (!usesWindowClass) return;
-    platform::WindowSpec spec;
-    spec.className = windowClassName;
-    spec.title = "Window";
-    spec.parent = systemWindow;
-    spec.width = size.width();
-    spec.height = size.height();
-    window = platform::createChildWindow(spec, *this);
+    platform::WindowSpec params;
+    params.className = windowClassName;
+    params.title = "Window";
+    params.parent = systemWindow;
+    params.width = size.width();
+    params.height = size.height();
+    window = platform::createChildWindow(params, *this);
     if (window) setDropActive(true);
 }
 

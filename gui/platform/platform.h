@@ -151,7 +151,7 @@ const void* moduleHandle();
 bool registerWindowClass(const char* name); // false when the system refuses
 void unregisterWindowClass(const char* name);
 bool systemButtonsSwapped();
-std::unique_ptr<Window> createChildWindow(const WindowSpec& spec, WindowClient& client);
+std::unique_ptr<Window> createChildWindow(const WindowSpec& params, WindowClient& client);
 // Removes one pending paint request of any window of this thread and dispatches it.
 bool dispatchPendingPaint();
 

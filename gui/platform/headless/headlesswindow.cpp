@@ -52,10 +52,10 @@ const char moduleMarker = 0;
 
 } // namespace
 
-HeadlessWindow::HeadlessWindow(const WindowSpec& spec, WindowClient& client)
-    : client(&client), classNameText(spec.className ? spec.className : ""),
-      titleText(spec.title ? spec.title : ""), parentWindow(spec.parent),
-      screen(makeScreen(spec.width, spec.height)), pending(0, 0, spec.width, spec.height)
+HeadlessWindow::HeadlessWindow(const WindowSpec& params, WindowClient& client)
+    : client(&client), classNameText(params.className ? params.className : ""),
+      titleText(params.title ? params.title : ""), parentWindow(params.parent),
+      screen(makeScreen(params.width, params.height)), pending(0, 0, params.width, params.height)
 {
     sys().windows.push_back(this);
 }
@@ -244,10 +244,10 @@ bool systemButtonsSwapped()
     return sys().buttonsSwapped;
 }
 
-std::unique_ptr<Window> createChildWindow(const WindowSpec& spec, WindowClient& client)
+std::unique_ptr<Window> createChildWindow(const WindowSpec& params, WindowClient& client)
 {
-    if (!spec.parent || !spec.className || !sys().classes.count(spec.className)) return nullptr;
-    return std::make_unique<HeadlessWindow>(spec, client);
+    if (!params.parent || !params.className || !sys().classes.count(params.className)) return nullptr;
+    return std::make_unique<HeadlessWindow>(params, client);
 }
 
 bool dispatchPendingPaint()

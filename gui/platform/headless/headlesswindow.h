@@ -28,7 +28,7 @@ struct InputState
 class HeadlessWindow : public Window
 {
 public:
-    HeadlessWindow(const WindowSpec& spec, WindowClient& client);
+    HeadlessWindow(const WindowSpec& params, WindowClient& client);
     ~HeadlessWindow() override;
 
     void* nativeHandle() const override;

@@ -246,13 +246,13 @@ void GdiSurface::selectBrush(const CColor& color)
     brush = created;
 }
 
-void GdiSurface::selectFont(const FontSpec& spec)
+void GdiSurface::selectFont(const FontSpec& params)
 {
-    const BYTE family = spec.decorative ? FF_DECORATIVE : FF_SWISS;
+    const BYTE family = params.decorative ? FF_DECORATIVE : FF_SWISS;
     HFONT created = CreateFontA(
-        -spec.pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic ? TRUE : FALSE,
-        spec.underline ? TRUE : FALSE, FALSE, ANSI_CHARSET, OUT_STRING_PRECIS, CLIP_STROKE_PRECIS,
-        DEFAULT_QUALITY, VARIABLE_PITCH | family, spec.face ? spec.face : "Arial");
+        -params.pixelHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, params.italic ? TRUE : FALSE,
+        params.underline ? TRUE : FALSE, FALSE, ANSI_CHARSET, OUT_STRING_PRECIS, CLIP_STROKE_PRECIS,
+        DEFAULT_QUALITY, VARIABLE_PITCH | family, params.face ? params.face : "Arial");
     if (!created) return;
     SelectObject(dc, created);
     if (font) DeleteObject(font);

@@ -149,12 +149,12 @@ HINSTANCE moduleInstance()
     return instance;
 }
 
-Win32Window::Win32Window(const WindowSpec& spec, WindowClient& client) : client(&client)
+Win32Window::Win32Window(const WindowSpec& params, WindowClient& client) : client(&client)
 {
     msimg32Module = msimg32::lookUp();
-    hwnd = CreateWindowExA(0, spec.className, spec.title,
+    hwnd = CreateWindowExA(0, params.className, params.title,
                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                           spec.width, spec.height, static_cast<HWND>(spec.parent), nullptr,
+                           params.width, params.height, static_cast<HWND>(params.parent), nullptr,
                            moduleInstance(), nullptr);
     if (hwnd) SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
@@ -404,10 +404,10 @@ bool systemButtonsSwapped()
     return GetSystemMetrics(SM_SWAPBUTTON) != 0;
 }
 
-std::unique_ptr<Window> createChildWindow(const WindowSpec& spec, WindowClient& client)
+std::unique_ptr<Window> createChildWindow(const WindowSpec& params, WindowClient& client)
 {
-    if (!spec.parent || !spec.className) return nullptr;
-    auto window = std::make_unique<Win32Window>(spec, client);
+    if (!params.parent || !params.className) return nullptr;
+    auto window = std::make_unique<Win32Window>(params, client);
     if (!window->isValid()) return nullptr;
     return window;
 }

@@ -33,7 +33,7 @@ private:
 class Win32Window : public Window
 {
 public:
-    Win32Window(const WindowSpec& spec, WindowClient& client);
+    Win32Window(const WindowSpec& params, WindowClient& client);
     ~Win32Window() override;
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;

@@ -298,22 +298,22 @@ x11::Connection::~Connection()
 
 // ---- the window
 
-std::unique_ptr<X11Window> X11Window::create(const WindowSpec& spec, WindowClient& client)
+std::unique_ptr<X11Window> X11Window::create(const WindowSpec& params, WindowClient& client)
 {
     auto connection = std::make_shared<Connection>();
     connection->display = XOpenDisplay(nullptr);
     if (!connection->display) return nullptr;
-    std::unique_ptr<X11Window> window(new X11Window(spec, client, connection));
+    std::unique_ptr<X11Window> window(new X11Window(params, client, connection));
     if (!connection->windowAlive) return nullptr;
     return window;
 }
 
-X11Window::X11Window(const WindowSpec& spec, WindowClient& client, std::shared_ptr<Connection> c)
-    : client(&client), connection(std::move(c)), width(std::max(spec.width, 1)),
-      height(std::max(spec.height, 1))
+X11Window::X11Window(const WindowSpec& params, WindowClient& client, std::shared_ptr<Connection> c)
+    : client(&client), connection(std::move(c)), width(std::max(params.width, 1)),
+      height(std::max(params.height, 1))
 {
     Display* d = connection->display;
-    const auto parent = static_cast<::Window>(reinterpret_cast<uintptr_t>(spec.parent));
+    const auto parent = static_cast<::Window>(reinterpret_cast<uintptr_t>(params.parent));
     Trap trap(*connection);
     XWindowAttributes parentAttributes;
     if (!XGetWindowAttributes(d, parent, &parentAttributes) || !trap.ok() ||
@@ -331,12 +331,12 @@ X11Window::X11Window(const WindowSpec& spec, WindowClient& client, std::shared_p
                       0, CopyFromParent, InputOutput, CopyFromParent,
                       CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
     // The window class travels as WM_CLASS, the title as WM_NAME.
-    std::string className = spec.className ? spec.className : "";
+    std::string className = params.className ? params.className : "";
     XClassHint hint;
     hint.res_name = className.data();
     hint.res_class = className.data();
     XSetClassHint(d, w, &hint);
-    XStoreName(d, w, spec.title ? spec.title : "");
+    XStoreName(d, w, params.title ? params.title : "");
     XMapWindow(d, w);
     if (!trap.ok())
     {
@@ -661,11 +661,11 @@ bool systemButtonsSwapped()
     return n >= 3 && map[0] == 3 && map[2] == 1;
 }
 
-std::unique_ptr<Window> createChildWindow(const WindowSpec& spec, WindowClient& client)
+std::unique_ptr<Window> createChildWindow(const WindowSpec& params, WindowClient& client)
 {
-    if (!spec.parent || !spec.className || !registeredClasses().count(spec.className))
+    if (!params.parent || !params.className || !registeredClasses().count(params.className))
         return nullptr;
-    return X11Window::create(spec, client);
+    return X11Window::create(params, client);
 }
 
 bool dispatchPendingPaint()

@@ -41,7 +41,7 @@ class X11Window : public Window
 {
 public:
     // Null when the display cannot be opened or the parent is not a window of it.
-    static std::unique_ptr<X11Window> create(const WindowSpec& spec, WindowClient& client);
+    static std::unique_ptr<X11Window> create(const WindowSpec& params, WindowClient& client);
     ~X11Window() override;
     X11Window(const X11Window&) = delete;
     X11Window& operator=(const X11Window&) = delete;
@@ -78,7 +78,7 @@ public:
     bool isDestroyed() const;
 
 private:
-    X11Window(const WindowSpec& spec, WindowClient& client,
+    X11Window(const WindowSpec& params, WindowClient& client,
               std::shared_ptr<x11::Connection> connection);
     void handle(const _XEvent& event);
     void addDamage(const CRect& r);
