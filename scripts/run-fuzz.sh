@@ -17,4 +17,4 @@ cmake --build "$build_dir" -j "$(nproc)" --target fuzz_host_interface
 scratch="$build_dir/corpus-new"
 mkdir -p "$scratch"
 "$build_dir/tests/fuzz/fuzz_host_interface" -max_total_time="$seconds" -print_final_stats=1 \
-  -max_len=4096 -timeout=20 "$scratch" tests/fuzz/corpus
+  -max_len=4096 -len_control=0 -timeout=20 "$scratch" tests/fuzz/corpus
