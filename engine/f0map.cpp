@@ -2,8 +2,8 @@
 #include "f0map.h"
 
 #include <charconv>
-#include <initializer_list>
 #include <cstdio>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -84,9 +84,11 @@ std::FILE* openF0MapFile()
     const int dirFd = openDumpFolder();
     if (dirFd < 0) return nullptr;
     // O_NOFOLLOW: a link at the file name is refused, not written through. O_NONBLOCK keeps a
-    // FIFO at the name from stalling the audio thread; it is refused below.
-    const int fd = openat(dirFd, kFileName,
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    // FIFO at the name from stalling the audio thread; it is refused below. No O_TRUNC: freeing
+    // the old contents first can cost more than the whole dump, so dumpF0Map overwrites them and
+    // cuts the file to the new length instead.
+    const int fd =
+        openat(dirFd, kFileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     close(dirFd);
     if (fd < 0) return nullptr;
     struct stat st;
@@ -145,5 +147,15 @@ void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const
     std::FILE* file = openF0MapFile();
     if (!file) return;
     writeF0Map(file, bands, m, f0Map, stabilityMap, trace);
+#ifndef _WIN32
+    // Cut off what is left of the previous dump. The dump is best effort: a failure here only
+    // leaves old lines after the new ones.
+    const long end = std::fflush(file) == 0 ? std::ftell(file) : -1;
+    if (end >= 0)
+    {
+        const int cut = ftruncate(fileno(file), end);
+        static_cast<void>(cut);
+    }
+#endif
     std::fclose(file);
 }

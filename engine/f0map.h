@@ -9,8 +9,9 @@
 
 #include <cstdio>
 
-// Opens f0map.txt for writing, replacing it; null when it cannot be opened safely (the folder
-// cannot be made, is not the user's own, or the file name is a symbolic link).
+// Opens f0map.txt for writing from its start (dumpF0Map cuts it to what it wrote; on Windows it
+// is replaced); null when it cannot be opened safely (the folder cannot be made, is not the
+// user's own, or the file name is a symbolic link).
 // Real-time: file I/O (may create the folder); no lock; the C library may allocate the stream.
 std::FILE* openF0MapFile();
 
