@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
 
-asan="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+asan="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=undefined,float-cast-overflow -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS="$asan" -DCMAKE_CXX_FLAGS="$asan" \
   -DCMAKE_EXE_LINKER_FLAGS="$asan" -DCMAKE_MODULE_LINKER_FLAGS="$asan" \

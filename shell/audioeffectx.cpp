@@ -25,6 +25,16 @@ bool AudioEffectX::getSpeakerArrangement(void** input, void** output)
     return false;
 }
 
+namespace
+{
+// The option's integer part; 0 when it has none a 32-bit integer can hold (NaN included), where
+// a plain conversion would be undefined.
+VstInt32 truncatedOption(float opt)
+{
+    return (opt > -2147483648.0f && opt < 2147483648.0f) ? static_cast<VstInt32>(opt) : 0;
+}
+} // namespace
+
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                    float opt)
 {
@@ -82,7 +92,7 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             VstKeyCode key;
             key.character = index;
             key.virt = static_cast<unsigned char>(value);
-            key.modifier = static_cast<unsigned char>(static_cast<VstInt32>(opt));
+            key.modifier = static_cast<unsigned char>(truncatedOption(opt));
             const bool handled =
                 opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key);
             return handled ? 1 : 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -295,4 +296,18 @@ TEST(Dispatcher, EditorThroughTheRecord)
     host->dispatch(effEditIdle);
     EXPECT_EQ(host->dispatch(effSetEditKnobMode, 0, 0), 1);
     // Closing the effect with its editor open takes the editor down with it.
+}
+
+TEST(Dispatcher, KeyModifiersFromAnyOption)
+{
+    auto host = loadPlugin();
+    int parent = 0;
+    ASSERT_EQ(host->dispatch(effEditOpen, 0, 0, &parent), 1);
+    // Options no integer can hold must not be converted blindly (the fuzzer found 2.6e20).
+    for (float opt : {2.61129e20f, -1e30f, INFINITY, -INFINITY, NAN, 257.0f, -1.0f})
+    {
+        EXPECT_EQ(host->dispatch(effEditKeyDown, 0, VKEY_UP, nullptr, opt), 0) << opt;
+        EXPECT_EQ(host->dispatch(effEditKeyUp, 0, VKEY_UP, nullptr, opt), 0) << opt;
+    }
+    host->dispatch(effEditClose);
 }
