@@ -115,15 +115,7 @@ TEST(LongRun, SameOutputPast32BitSampleCounts)
     {
         VexilVST effect(acceptingHost);
         effect.startAtSample(start);
-        std::vector<float> output(input.size());
-        for (size_t k = 0; k < input.size(); k += 512)
-        {
-            float* in[1] = {const_cast<float*>(input.data()) + k};
-            float* out[1] = {output.data() + k};
-            effect.processReplacing(in, out,
-                                    static_cast<VstInt32>(std::min<size_t>(512, input.size() - k)));
-        }
-        return output;
+        return testsupport::processEffectInBlocks(effect, input, 512);
     };
     const auto reference = run(0);
     // Starts whose runs cross 2^31 and 2^32 samples.

@@ -21,15 +21,7 @@ std::vector<float> render(const std::vector<float>& input)
 {
     VexilVST effect(acceptingHost);
     effect.setParameter(0, 0.6f);
-    std::vector<float> output(input.size());
-    for (size_t k = 0; k < input.size(); k += 512)
-    {
-        float* in[1] = {const_cast<float*>(input.data()) + k};
-        float* out[1] = {output.data() + k};
-        effect.processReplacing(in, out,
-                                static_cast<VstInt32>(std::min<size_t>(512, input.size() - k)));
-    }
-    return output;
+    return testsupport::processEffectInBlocks(effect, input, 512);
 }
 
 std::string freshFolder(const std::string& name)

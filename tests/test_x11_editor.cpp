@@ -6,8 +6,8 @@
 // gtest first: Xlib's macros (None, Bool) would break its headers
 #include <gtest/gtest.h>
 
-#include "editorhost.h"
 #include "render_options.h"
+#include "xvfbtest.h"
 
 #include <cmath>
 #include <cstdio>
@@ -102,29 +102,10 @@ struct Settings
     std::string scale; // empty: the plug-in's own switch settings
 };
 
-class X11Editor : public ::testing::Test
+class X11Editor : public XvfbTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!programInstalled("Xvfb")) return;
-        server = new XServer();
-        if (server->running()) setenv("DISPLAY", server->displayName().c_str(), 1);
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
-    void SetUp() override
-    {
-        if (!programInstalled("Xvfb"))
-            GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
-        ASSERT_TRUE(server && server->running()) << "Xvfb did not start: " << server->failure();
-        host = std::make_unique<EditorHost>(server->displayName(), HALVERN_PLUGIN_PATH);
-        errorsBefore = EditorHost::xErrors();
-    }
+    X11Editor() : XvfbTest(HALVERN_PLUGIN_PATH) {}
 
     void TearDown() override
     {
@@ -133,12 +114,6 @@ protected:
         host->idle();
         EXPECT_EQ(EditorHost::xErrors(), errorsBefore) << "X errors reached the host";
         host.reset();
-    }
-
-    void needXdotool()
-    {
-        if (!programInstalled("xdotool"))
-            GTEST_SKIP() << "xdotool is not installed (scripts/install-deps.sh installs it)";
     }
 
     // The editor drawn through the headless window with the same settings.
@@ -206,13 +181,7 @@ protected:
         ChildProcess child(xdotool(script));
         EXPECT_TRUE(host->idleWhile(child)) << "xdotool " << script;
     }
-
-    static XServer* server;
-    std::unique_ptr<EditorHost> host;
-    int errorsBefore = 0;
 };
-
-XServer* X11Editor::server = nullptr;
 
 TEST_F(X11Editor, OpensAsChildOfTheHostWindowAtItsOriginWithTheClassAndTitle)
 {
@@ -260,7 +229,7 @@ TEST_F(X11Editor, ParameterChangesFromTheHostAppearAtTheNextIdle)
 
 TEST_F(X11Editor, ClicksToggleANoteSwitchAndTheScaleSwitchAsEditGestures)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
     ASSERT_TRUE(shows(headless(Settings{}, "x11-click-before"), "x11-click-before"));
 
@@ -301,7 +270,7 @@ TEST_F(X11Editor, ClicksToggleANoteSwitchAndTheScaleSwitchAsEditGestures)
 
 TEST_F(X11Editor, WithSwappedButtonsTheRightHandButtonClicks)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     ASSERT_TRUE(host->swapButtons(true));
     openInNewHostWindow();
     ASSERT_TRUE(shows(headless(Settings{}, "x11-swapped"), "x11-swapped"));
@@ -320,7 +289,7 @@ TEST_F(X11Editor, WithSwappedButtonsTheRightHandButtonClicks)
 
 TEST_F(X11Editor, DraggingThePitchKnobFollowsThePointerAndTheReadoutFollows)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
     ASSERT_TRUE(shows(headless(Settings{}, "x11-drag-before"), "x11-drag-before"));
     host->plugin().clearHostCalls();
@@ -379,7 +348,7 @@ TEST_F(X11Editor, DraggingThePitchKnobFollowsThePointerAndTheReadoutFollows)
 
 TEST_F(X11Editor, AWheelNotchMovesAKnobByATenthAndNothingElse)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
     ASSERT_TRUE(shows(headless(Settings{}, "x11-wheel"), "x11-wheel"));
     const float before = host->plugin().getParameter(1);
@@ -407,7 +376,7 @@ TEST_F(X11Editor, AWheelNotchMovesAKnobByATenthAndNothingElse)
 
 TEST_F(X11Editor, ArrowKeysFromTheHostMoveTheKnobTouchedLast)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
     ASSERT_TRUE(shows(headless(Settings{}, "x11-keys"), "x11-keys"));
     act("mousemove " + xdotoolPoint(kPitchCentreX, kPitchCentreY - 18) + " click 1");

@@ -9,8 +9,8 @@
 #include "cdrawcontext.h"
 #include "cframe.h"
 #include "csystem.h"
-#include "editorhost.h"
 #include "platform/x11/x11window.h"
+#include "xvfbtest.h"
 
 #include <chrono>
 #include <functional>
@@ -83,29 +83,16 @@ public:
     std::vector<Press> wheels; // buttons field: notches
 };
 
-class X11Layer : public ::testing::Test
+class X11Layer : public XvfbTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!programInstalled("Xvfb")) return;
-        server = new XServer();
-        if (server->running()) setenv("DISPLAY", server->displayName().c_str(), 1);
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
+    X11Layer() : XvfbTest("") {}
 
     void SetUp() override
     {
-        if (!programInstalled("Xvfb"))
-            GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
-        ASSERT_TRUE(server && server->running()) << "Xvfb did not start: " << server->failure();
-        host = std::make_unique<EditorHost>(server->displayName(), "");
+        XvfbTest::SetUp();
+        if (!host) return;
         top = host->createTopLevel(kTopX, kTopY, kWidth, kHeight);
-        errorsBefore = EditorHost::xErrors();
     }
 
     void TearDown() override
@@ -118,12 +105,6 @@ protected:
             EXPECT_EQ(EditorHost::xErrors(), errorsBefore) << "X errors reached the host";
         }
         host.reset();
-    }
-
-    void needXdotool()
-    {
-        if (!programInstalled("xdotool"))
-            GTEST_SKIP() << "xdotool is not installed (scripts/install-deps.sh installs it)";
     }
 
     // A frame in the top-level window with one probe, shown once.
@@ -198,15 +179,10 @@ protected:
         return std::to_string(kTopX + x) + " " + std::to_string(kTopY + y);
     }
 
-    static XServer* server;
-    std::unique_ptr<EditorHost> host;
     ::Window top = 0;
     CFrame* frame = nullptr;
     Probe* probe = nullptr;
-    int errorsBefore = 0;
 };
-
-XServer* X11Layer::server = nullptr;
 
 TEST_F(X11Layer, TheFirstPaintComesFromTheExposeReadAtIdle)
 {
@@ -265,7 +241,7 @@ TEST_F(X11Layer, DirtyViewsAreRedrawnAtIdle)
 
 TEST_F(X11Layer, PressesArriveWithTheStateTheyWereMadeWith)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openFrame();
     // a click is over long before the next idle pass reads it
     act("mousemove " + at(30, 40) + " click 1");
@@ -285,7 +261,7 @@ TEST_F(X11Layer, PressesArriveWithTheStateTheyWereMadeWith)
 
 TEST_F(X11Layer, APressOutsideEveryViewReachesNone)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openFrame();
     act("mousemove " + at(150, 80) + " click 1 mousemove " + at(25, 25) + " click 1");
     ASSERT_TRUE(idleUntil([&] { return !probe->presses.empty(); }));
@@ -295,7 +271,7 @@ TEST_F(X11Layer, APressOutsideEveryViewReachesNone)
 
 TEST_F(X11Layer, ATrackingViewPollsThePointerUntilRelease)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openFrame();
     probe->track = true;
     act("mousemove " + at(30, 30) + " mousedown 1 sleep 0.15 mousemove " + at(90, 70) +
@@ -312,7 +288,7 @@ TEST_F(X11Layer, ATrackingViewPollsThePointerUntilRelease)
 
 TEST_F(X11Layer, WheelNotchesArriveAtThePointerInTheWindow)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     openFrame();
     // sideways notches and a notch outside every view come to nothing; the last notch is the
     // sign that everything before it was read
@@ -330,7 +306,7 @@ TEST_F(X11Layer, WheelNotchesArriveAtThePointerInTheWindow)
 
 TEST_F(X11Layer, SwappedButtonsReportThePrimaryButtonAsLeft)
 {
-    needXdotool();
+    HALVERN_NEED_XDOTOOL();
     ASSERT_TRUE(host->swapButtons(true));
     openFrame();
     act("mousemove " + at(30, 30) + " click 3 click 1");

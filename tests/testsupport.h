@@ -3,6 +3,7 @@
 
 #include "pluginhost.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,22 @@ inline std::vector<float> processInBlocks(PluginHost& host, const std::vector<fl
     {
         const size_t n = std::min(blockSize, input.size() - k);
         host.process(input.data() + k, output.data() + k, static_cast<VstInt32>(n));
+    }
+    return output;
+}
+
+// The same for an effect object driven directly (no host in between).
+template <class Effect>
+std::vector<float> processEffectInBlocks(Effect& effect, const std::vector<float>& input,
+                                         size_t blockSize)
+{
+    std::vector<float> output(input.size());
+    for (size_t k = 0; k < input.size(); k += blockSize)
+    {
+        float* in[1] = {const_cast<float*>(input.data()) + k};
+        float* out[1] = {output.data() + k};
+        effect.processReplacing(in, out,
+                                static_cast<VstInt32>(std::min(blockSize, input.size() - k)));
     }
     return output;
 }
