@@ -1,9 +1,6 @@
 #include "interpolate.h"
 
-#include <cstddef>
-#include <vector>
-
-// Audio thread: allocates its scratch per call, no lock, no I/O.
+// Audio thread: no allocation, no lock, no I/O.
 void interpolateLinear(const double* x, const double* y, int n, const double* q, int m, double* r)
 {
     if (m <= 0) return;
@@ -16,34 +13,28 @@ void interpolateLinear(const double* x, const double* y, int n, const double* q,
         return;
     }
 
-    std::vector<double> width(static_cast<std::size_t>(n - 1));
-    std::vector<int> segment(static_cast<std::size_t>(m));
-    for (int j = 0; j < n - 1; ++j)
-        width[j] = x[j + 1] - x[j];
+    const auto segment = [&](int k, int j)
+    {
+        const double h = x[j] - x[j - 1];
+        // A zero-width end segment (repeated end knots) has no slope: hold the nearer knot's value
+        // instead of dividing by zero.
+        const double t = h != 0.0 ? (q[k] - x[j - 1]) / h : (q[k] >= x[j] ? 1.0 : 0.0);
+        r[k] = (y[j] - y[j - 1]) * t + y[j - 1];
+    };
 
     // One forward pass: the running segment only ever moves right, so queries that step back
     // stay on the segment reached so far.
     int k = 0;
     for (; k < m && q[k] < x[0]; ++k)
-        segment[k] = 1;
+        segment(k, 1);
     int s = 1;
     for (; k < m; ++k)
     {
         while (s < n && q[k] >= x[s])
             ++s;
         if (s == n) break;
-        segment[k] = s;
+        segment(k, s);
     }
     for (; k < m; ++k)
-        segment[k] = n - 1;
-
-    for (k = 0; k < m; ++k)
-    {
-        const int j = segment[k];
-        const double h = width[j - 1];
-        // A zero-width end segment (repeated end knots) has no slope: hold the nearer knot's value
-        // instead of dividing by zero.
-        const double t = h != 0.0 ? (q[k] - x[j - 1]) / h : (q[k] >= x[j] ? 1.0 : 0.0);
-        r[k] = (y[j] - y[j - 1]) * t + y[j - 1];
-    }
+        segment(k, n - 1);
 }
