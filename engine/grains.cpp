@@ -57,13 +57,19 @@ int splitFrameSegments(const double* f0Track, int T, GrainSegment* segments)
     return count;
 }
 
-// Audio thread: allocates its peak-search scratch per call; no lock, no I/O.
-void findSegmentAnchors(const double* x, int B, int rate, double P, const double* f0Track,
-                        GrainSegment* segments, int segmentCount)
+namespace
 {
-    // Two periods of any f0 down to 40 Hz; longer periods are cut to fit.
-    const int capacity = static_cast<int>(2.0 * rate * 0.025);
-    std::vector<double> v(std::max(capacity, 2));
+// Two periods of any f0 down to 40 Hz; longer periods are cut to fit.
+int peakCapacity(int rate)
+{
+    return static_cast<int>(2.0 * rate * 0.025);
+}
+
+// findSegmentAnchors over caller scratch v of max(peakCapacity(rate), 2) values.
+void anchorSegments(const double* x, int B, int rate, double P, const double* f0Track,
+                    GrainSegment* segments, int segmentCount, double* v)
+{
+    const int capacity = peakCapacity(rate);
 
     auto anchorAt = [&](int c, int& period)
     {
@@ -106,13 +112,22 @@ void findSegmentAnchors(const double* x, int B, int rate, double P, const double
         }
     }
 }
+} // namespace
 
-// Audio thread: allocates its wrapped-phase and raw-mark scratch per call; no lock, no I/O.
-int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
-                    int segmentCount, double* marks)
+// Audio thread: allocates its peak-search scratch per call; no lock, no I/O.
+void findSegmentAnchors(const double* x, int B, int rate, double P, const double* f0Track,
+                        GrainSegment* segments, int segmentCount)
 {
-    std::vector<double> w(B);
-    std::vector<double> raw(B);
+    std::vector<double> v(std::max(peakCapacity(rate), 2));
+    anchorSegments(x, B, rate, P, f0Track, segments, segmentCount, v.data());
+}
+
+namespace
+{
+// placePitchMarks over caller scratch w and raw of B values each.
+int marksOfSegments(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                    int segmentCount, double* marks, double* w, double* raw)
+{
     int count = 0;
     for (int s = 0; s < segmentCount; ++s)
     {
@@ -155,10 +170,23 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
     }
     return count;
 }
+} // namespace
 
-// Audio thread: no allocation, no lock, no I/O.
-void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
-              double f, double* grain, int N, GrainWindowCache* window)
+// Audio thread: allocates its wrapped-phase and raw-mark scratch per call; no lock, no I/O.
+int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                    int segmentCount, double* marks)
+{
+    std::vector<double> w(B);
+    std::vector<double> raw(B);
+    return marksOfSegments(phase, B, rate, P, segments, segmentCount, marks, w.data(), raw.data());
+}
+
+namespace
+{
+// cutGrain with the window of a grain length t (its first stored values) from windowOf(t, stored).
+template <class WindowOf>
+void cutGrainWith(const double* x, int B, int rate, const double* marks, int markCount,
+                  double tau, double f, double* grain, int N, WindowOf&& windowOf)
 {
     int64_t o = 0;
     if (markCount > 0)
@@ -181,29 +209,92 @@ void cutGrain(const double* x, int B, int rate, const double* marks, int markCou
     }
     // Only the first N/2 - 1 samples fit the buffer; the rest of a longer grain is dropped.
     const int64_t stored = std::min<int64_t>(t, half - 1);
-    GrainWindowCache local;
-    GrainWindowCache& cache = window ? *window : local;
-    if (cache.length != t)
-    {
-        cache.values.resize(static_cast<size_t>(half));
-        for (int64_t i = 0; i < stored; ++i)
-            cache.values[i] = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) /
-                                                   static_cast<double>(t + 1));
-        cache.length = t;
-    }
+    const double* window = windowOf(t, stored);
     for (int64_t i = 0; i < stored; ++i)
-        grain[i] = cache.values[i] * x[clampIndex(o - u + i, B)];
+        grain[i] = window[i] * x[clampIndex(o - u + i, B)];
     std::fill(grain + stored, grain + half, 0.0);
     grain[half - 1] = static_cast<double>(t / 2);
 }
 
-// Audio thread: allocates its scratch per call and frees it before returning; no lock, no I/O.
+// The first stored values of the Hann window of t points without its zero end points.
+void hannWindow(int64_t t, int64_t stored, double* values)
+{
+    for (int64_t i = 0; i < stored; ++i)
+        values[i] =
+            0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) / static_cast<double>(t + 1));
+}
+} // namespace
+
+// Audio thread: allocates only when no window cache is given; no lock, no I/O.
+void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
+              double f, double* grain, int N, GrainWindowCache* window)
+{
+    GrainWindowCache local;
+    GrainWindowCache& cache = window ? *window : local;
+    cutGrainWith(x, B, rate, marks, markCount, tau, f, grain, N,
+                 [&](int64_t t, int64_t stored)
+                 {
+                     if (cache.length != t)
+                     {
+                         cache.values.resize(static_cast<size_t>(N / 2));
+                         hannWindow(t, stored, cache.values.data());
+                         cache.length = t;
+                     }
+                     return cache.values.data();
+                 });
+}
+
+// Allocates its scratch per call and frees it before returning; no lock, no I/O.
 void extractFrameGrains(const double* x, int B, int rate, const double* frameTimes,
                         const double* f0Track, double* const* frameGrains, int N)
 {
-    // Frames the estimator writes; T never reads beyond them.
     const int frameCount = 1 - static_cast<int>(B / static_cast<double>(rate) * -500.0);
-    const double P = (frameTimes[1] - frameTimes[0]) * 1000.0;
+    GrainWorkspace workspace(B, rate, N, frameCount);
+    workspace.prepare(x, frameTimes, f0Track, frameGrains);
+    workspace.marks();
+    workspace.cut(x, f0Track, frameGrains, 1, workspace.frames());
+}
+
+namespace
+{
+// Bytes of window rows a workspace keeps; at 44.1 kHz that is 64 grain lengths.
+constexpr size_t kWindowTableBytes = 512 * 1024;
+} // namespace
+
+GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_)
+    : B(B_), rate(rate_), N(N_), frameCount(frameCount_),
+      segments(static_cast<size_t>(std::max(frameCount_, 1))),
+      filled(static_cast<size_t>(std::max(frameCount_, 1))), sampleTimes(B_), perSampleF0(B_),
+      phase(B_), wrapped(B_), rawMarks(B_), markTimes(B_),
+      peakScratch(std::max(peakCapacity(rate_), 2))
+{
+    for (int k = 0; k < B; ++k)
+        sampleTimes[k] = static_cast<double>(k) / rate;
+    const size_t row = static_cast<size_t>(std::max(N / 2, 1));
+    const size_t slots = std::max<size_t>(kWindowTableBytes / (row * sizeof(double)), 4);
+    windows.assign(slots * row, 0.0);
+    windowLengths.assign(slots, -1);
+}
+
+const double* GrainWorkspace::windowFor(int64_t t, int64_t stored)
+{
+    const size_t slot = static_cast<size_t>(t) % windowLengths.size();
+    double* values = windows.data() + slot * static_cast<size_t>(N / 2);
+    if (windowLengths[slot] != t)
+    {
+        hannWindow(t, stored, values);
+        windowLengths[slot] = t;
+    }
+    return values;
+}
+
+void GrainWorkspace::prepare(const double* x, const double* frameTimes, const double* f0Track,
+                             double* const* frameGrains)
+{
+    T = 0;
+    markCount = 0;
+    segmentCount = 0;
+    P = (frameTimes[1] - frameTimes[0]) * 1000.0;
     const double Ps = P * 0.001;
     const double Tfloat = B * (1.0 / rate) / Ps;
     if (!(Ps > 0.0) || !std::isfinite(Tfloat) || Tfloat < 1.0)
@@ -213,20 +304,13 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
             clearGrain(frameGrains[j], N);
         return;
     }
-    const int T = static_cast<int>(std::min<double>(std::floor(Tfloat) + 1.0, frameCount));
+    T = static_cast<int>(std::min<double>(std::floor(Tfloat) + 1.0, frameCount));
 
-    std::vector<GrainSegment> segments(T);
-    const int segmentCount = splitFrameSegments(f0Track, T, segments.data());
-    findSegmentAnchors(x, B, rate, P, f0Track, segments.data(), segmentCount);
+    segmentCount = splitFrameSegments(f0Track, T, segments.data());
+    anchorSegments(x, B, rate, P, f0Track, segments.data(), segmentCount, peakScratch.data());
 
-    std::vector<double> filled(T);
     for (int j = 0; j < T; ++j)
         filled[j] = f0Track[j] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[j]);
-    std::vector<double> sampleTimes(B);
-    std::vector<double> perSampleF0(B);
-    std::vector<double> phase(B);
-    for (int k = 0; k < B; ++k)
-        sampleTimes[k] = static_cast<double>(k) / rate;
     interpolateLinear(frameTimes, filled.data(), T, sampleTimes.data(), B, perSampleF0.data());
     double acc = 0.0;
     for (int k = 0; k < B; ++k)
@@ -234,17 +318,24 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
         acc += kTwoPi * perSampleF0[k] / rate;
         phase[k] = acc;
     }
-
-    std::vector<double> marks(B);
-    const int markCount =
-        placePitchMarks(phase.data(), B, rate, P, segments.data(), segmentCount, marks.data());
-
     clearGrain(frameGrains[0], N);
-    GrainWindowCache window;
-    window.values.resize(static_cast<size_t>(N / 2));
-    for (int j = 1; j < T; ++j)
+}
+
+void GrainWorkspace::marks()
+{
+    if (T == 0) return;
+    markCount = marksOfSegments(phase.data(), B, rate, P, segments.data(), segmentCount,
+                                markTimes.data(), wrapped.data(), rawMarks.data());
+}
+
+void GrainWorkspace::cut(const double* x, const double* f0Track, double* const* frameGrains,
+                         int from, int to)
+{
+    const double Ps = P * 0.001;
+    for (int j = std::max(from, 1); j < std::min(to, T); ++j)
     {
         const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
-        cutGrain(x, B, rate, marks.data(), markCount, j * Ps, f, frameGrains[j], N, &window);
+        cutGrainWith(x, B, rate, markTimes.data(), markCount, j * Ps, f, frameGrains[j], N,
+                     [this](int64_t t, int64_t stored) { return windowFor(t, stored); });
     }
 }
