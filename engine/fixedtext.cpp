@@ -7,13 +7,43 @@
 namespace
 {
 
-// x / 2^s rounded to nearest, ties to even; 1 <= s <= 63.
+// 10^1 ... 10^19: a whole part n has d digits when n < 10^d.
+const uint64_t kPowersOfTen[19] = {10u,
+                                   100u,
+                                   1000u,
+                                   10000u,
+                                   100000u,
+                                   1000000u,
+                                   10000000u,
+                                   100000000u,
+                                   1000000000u,
+                                   10000000000u,
+                                   100000000000u,
+                                   1000000000000u,
+                                   10000000000000u,
+                                   100000000000000u,
+                                   1000000000000000u,
+                                   10000000000000000u,
+                                   100000000000000000u,
+                                   1000000000000000000u,
+                                   10000000000000000000u};
+
+// "00" "01" ... "99": two digits per division halves the chain of dependent divisions.
+const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void putPair(char* p, uint32_t twoDigits) { std::memcpy(p, kDigitPairs + 2 * twoDigits, 2); }
+
+// x / 2^s rounded to nearest, ties to even; 1 <= s <= 63. Branch-free because the rounding
+// direction of real data is random and a mispredicted branch costs more than the arithmetic.
 uint64_t shiftRoundEven(uint64_t x, int s)
 {
     const uint64_t q = x >> s;
     const uint64_t rest = x & ((uint64_t(1) << s) - 1);
     const uint64_t half = uint64_t(1) << (s - 1);
-    return (rest > half || (rest == half && (q & 1) != 0)) ? q + 1 : q;
+    return q + (static_cast<uint64_t>(rest > half) | (static_cast<uint64_t>(rest == half) & q & 1));
 }
 
 // round-half-even(f * 10^6) for the fraction f = frac / 2^k, 1 <= k, frac < 2^min(k, 53).
@@ -37,23 +67,30 @@ uint32_t roundMicros(uint64_t frac, int k)
 
 char* appendUnsigned(char* out, uint64_t n)
 {
-    char digits[20];
-    char* p = digits + sizeof digits;
-    // 64-bit division is a library call on 32-bit targets; only use it while it is needed.
+    int digits = 1;
+    while (digits < 20 && n >= kPowersOfTen[digits - 1])
+        ++digits;
+    char* const end = out + digits;
+    char* p = end;
+    // 64-bit arithmetic is slower on 32-bit targets; leave it as soon as n fits 32 bits.
     while (n > 0xFFFFFFFFu)
     {
-        *--p = static_cast<char>('0' + n % 10);
-        n /= 10;
+        p -= 2;
+        putPair(p, static_cast<uint32_t>(n % 100));
+        n /= 100;
     }
     uint32_t m = static_cast<uint32_t>(n);
-    do
+    while (m >= 100)
     {
-        *--p = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m != 0);
-    const std::size_t count = static_cast<std::size_t>(digits + sizeof digits - p);
-    std::memcpy(out, p, count);
-    return out + count;
+        p -= 2;
+        putPair(p, m % 100);
+        m /= 100;
+    }
+    if (m >= 10)
+        putPair(p - 2, m);
+    else
+        p[-1] = static_cast<char>('0' + m);
+    return end;
 }
 
 } // namespace
@@ -109,10 +146,8 @@ char* appendFixed6(char* out, double v)
 
     out = appendUnsigned(out, whole);
     *out++ = '.';
-    for (int i = 5; i >= 0; --i)
-    {
-        out[i] = static_cast<char>('0' + micros % 10);
-        micros /= 10;
-    }
+    putPair(out, micros / 10000);
+    putPair(out + 2, micros / 100 % 100);
+    putPair(out + 4, micros % 100);
     return out + 6;
 }
