@@ -26,18 +26,24 @@ struct LowPassRow
 
 // Third-order low-passes, one per decimation factor, each with its cutoff below the new Nyquist.
 constexpr LowPassRow kLowPasses[] = {
-    {2, {0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
-         0.5039239404540667}},
-    {4, {1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
-         0.11013225101796784}},
-    {6, {1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
-         0.040407543928031475}},
-    {8, {2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
-         0.019056829022133598}},
-    {11, {2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
-          0.008046752402149138}},
-    {12, {2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
-          0.0063291827714127}},
+    {2,
+     {0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
+      0.5039239404540667}},
+    {4,
+     {1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
+      0.11013225101796784}},
+    {6,
+     {1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
+      0.040407543928031475}},
+    {8,
+     {2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
+      0.019056829022133598}},
+    {11,
+     {2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
+      0.008046752402149138}},
+    {12,
+     {2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
+      0.0063291827714127}},
 };
 
 // The other factors use the same design, computed once when the library is loaded so the audio
@@ -101,16 +107,16 @@ void lowPassForward(const DecimationCoefficients& c, double* t, int from, int to
 }
 
 // The same filter run backwards over t[from, to), from index to - 1 down to from: the second,
-// phase-cancelling pass. Only every D-th output is kept (those at first + k D, into y[k]); the
-// recursion itself runs over every sample.
+// phase-cancelling pass. Only every D-th output below last is kept (those at first + k D, into
+// y[k]); the recursion itself runs over every sample.
 void lowPassBackward(const DecimationCoefficients& c, const double* t, int from, int to,
-                     double* state, int first, int D, double* y)
+                     double* state, int first, int last, int D, double* y)
 {
     double w1 = state[0], w2 = state[1], w3 = state[2];
     for (int k = to - 1; k >= from; --k)
     {
         const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
-        if (k >= first && (k - first) % D == 0)
+        if (k >= first && k < last && (k - first) % D == 0)
             y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
         w3 = w2;
         w2 = w1;
@@ -121,7 +127,8 @@ void lowPassBackward(const DecimationCoefficients& c, const double* t, int from,
     state[2] = w3;
 }
 
-// Index of the extended block that decimated sample 0 comes from, and the samples kept.
+// Index of the extended block that decimated sample 0 comes from; the last one kept lies before
+// index n + 17.
 int firstKept(int n, int D)
 {
     return 8 + n % D;
@@ -292,7 +299,7 @@ int decimate(const double* x, int n, int D, double* y)
     double state[3] = {};
     lowPassForward(c, t.data(), 0, length, state);
     state[0] = state[1] = state[2] = 0.0;
-    lowPassBackward(c, t.data(), 0, length, state, firstKept(n, D), D, y);
+    lowPassBackward(c, t.data(), 0, length, state, firstKept(n, D), n + 17, D, y);
     return decimatedCount(n, D);
 }
 
@@ -404,8 +411,8 @@ F0Workspace::F0Workspace(int n_, int fs_, int frames) : n(n_), fs(fs_)
         stabilityRows[b] = stability;
     }
     double* contours = cells.data() + static_cast<size_t>(2 * kF0BandCount) * m;
-    trace_ = {contours, contours + m, contours + 2 * m, contours + 3 * m, contours + 4 * m,
-              contours + 5 * m};
+    trace_ = {contours,         contours + m,     contours + 2 * m,
+              contours + 3 * m, contours + 4 * m, contours + 5 * m};
     if (!analysable_) return;
 
     rate = static_cast<double>(fs) / D;
@@ -487,7 +494,7 @@ void F0Workspace::lowPassChunk(int chunk)
     const int back = 2 * kLowPassChunks - 1 - chunk;
     lowPassBackward(*lowPass, extended.data(), length / kLowPassChunks * back,
                     back + 1 == kLowPassChunks ? length : length / kLowPassChunks * (back + 1),
-                    filterState, firstKept(n, D), D, decimated.data());
+                    filterState, firstKept(n, D), n + 17, D, decimated.data());
 }
 
 void F0Workspace::transformBlock()

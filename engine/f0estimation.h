@@ -125,14 +125,14 @@ private:
     bool analysable_ = false;
     const DecimationCoefficients* lowPass = nullptr;
     double filterState[3] = {};
-    std::vector<double> extended;      // the block with its reflected ends, filtered in place
-    std::vector<double> decimated;     // N values
-    std::vector<FftComplex> spectrum;  // N/2 + 1 bins
-    std::vector<double> filterBuffer;  // N values
+    std::vector<double> extended;     // the block with its reflected ends, filtered in place
+    std::vector<double> decimated;    // N values
+    std::vector<FftComplex> spectrum; // N/2 + 1 bins
+    std::vector<double> filterBuffer; // N values
     std::vector<FftComplex> filterSpectrum;
     std::vector<FftComplex> windowSpectra; // kF0BandCount rows of N/2 + 1 bins
     std::vector<double> bandSignal, centres, frequencies, kinds, deviations;
-    std::vector<double> cells;         // f0 rows, stability rows, then best and five contours
+    std::vector<double> cells; // f0 rows, stability rows, then best and five contours
     const double* f0Rows[kF0BandCount] = {};
     const double* stabilityRows[kF0BandCount] = {};
     F0ContourTrace trace_{};

@@ -24,8 +24,9 @@ void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map
 void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
                 const double* const* stabilityMap, const F0ContourTrace& trace);
 
-// Writes text to a file of its own beside f0map.txt and renames it over f0map.txt. False, leaving nothing behind, when the folder is unsafe, the name
-// is taken by anything but a regular file, or a write fails.
+// Writes text to a file of its own beside f0map.txt and renames it over f0map.txt. False, leaving
+// nothing behind, when the folder is unsafe, the name is taken by anything but a regular file, or a
+// write fails.
 bool replaceF0MapFile(const std::string& text);
 
 // Formats and replaces the dump; skips it silently when it cannot be written.

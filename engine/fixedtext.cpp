@@ -34,7 +34,10 @@ const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-void putPair(char* p, uint32_t twoDigits) { std::memcpy(p, kDigitPairs + 2 * twoDigits, 2); }
+void putPair(char* p, uint32_t twoDigits)
+{
+    std::memcpy(p, kDigitPairs + 2 * twoDigits, 2);
+}
 
 // x / 2^s rounded to nearest, ties to even; 1 <= s <= 63. Branch-free because the rounding
 // direction of real data is random and a mispredicted branch costs more than the arithmetic.
@@ -105,8 +108,7 @@ char* appendFixed6(char* out, double v)
     if (biased >= 1023 + 64)
         return std::to_chars(out, out + kFixed6MaxChars, v, std::chars_format::fixed, 6).ptr;
 
-    if ((bits >> 63) != 0)
-        *out++ = '-';
+    if ((bits >> 63) != 0) *out++ = '-';
 
     // |v| = mantissa * 2^-k.
     uint64_t mantissa = bits & ((uint64_t(1) << 52) - 1);

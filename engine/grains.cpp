@@ -185,8 +185,8 @@ namespace
 {
 // cutGrain with the window of a grain length t (its first stored values) from windowOf(t, stored).
 template <class WindowOf>
-void cutGrainWith(const double* x, int B, int rate, const double* marks, int markCount,
-                  double tau, double f, double* grain, int N, WindowOf&& windowOf)
+void cutGrainWith(const double* x, int B, int rate, const double* marks, int markCount, double tau,
+                  double f, double* grain, int N, WindowOf&& windowOf)
 {
     int64_t o = 0;
     if (markCount > 0)

@@ -87,6 +87,6 @@ private:
     std::vector<double> sampleTimes; // k / rate, fixed by the geometry
     std::vector<double> perSampleF0, phase, wrapped, rawMarks, markTimes;
     std::vector<double> peakScratch;
-    std::vector<double> windows;         // windowSlots rows of N/2 values
-    std::vector<int64_t> windowLengths;  // grain length each row holds, -1 = none
+    std::vector<double> windows;        // windowSlots rows of N/2 values
+    std::vector<int64_t> windowLengths; // grain length each row holds, -1 = none
 };
