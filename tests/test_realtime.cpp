@@ -45,48 +45,48 @@ void countHeapCall()
 
 extern "C"
 {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
+    void* __libc_malloc(size_t);
+    void* __libc_calloc(size_t, size_t);
+    void* __libc_realloc(void*, size_t);
+    void* __libc_memalign(size_t, size_t);
+    void __libc_free(void*);
 
-void* malloc(size_t n)
-{
-    countHeapCall();
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size)
-{
-    countHeapCall();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n)
-{
-    countHeapCall();
-    return __libc_realloc(p, n);
-}
-void free(void* p)
-{
-    if (p) countHeapCall();
-    __libc_free(p);
-}
-void* aligned_alloc(size_t alignment, size_t n)
-{
-    countHeapCall();
-    return __libc_memalign(alignment, n);
-}
-void* memalign(size_t alignment, size_t n)
-{
-    countHeapCall();
-    return __libc_memalign(alignment, n);
-}
-int posix_memalign(void** p, size_t alignment, size_t n)
-{
-    countHeapCall();
-    *p = __libc_memalign(alignment, n);
-    return *p ? 0 : 12; // ENOMEM
-}
+    void* malloc(size_t n)
+    {
+        countHeapCall();
+        return __libc_malloc(n);
+    }
+    void* calloc(size_t n, size_t size)
+    {
+        countHeapCall();
+        return __libc_calloc(n, size);
+    }
+    void* realloc(void* p, size_t n)
+    {
+        countHeapCall();
+        return __libc_realloc(p, n);
+    }
+    void free(void* p)
+    {
+        if (p) countHeapCall();
+        __libc_free(p);
+    }
+    void* aligned_alloc(size_t alignment, size_t n)
+    {
+        countHeapCall();
+        return __libc_memalign(alignment, n);
+    }
+    void* memalign(size_t alignment, size_t n)
+    {
+        countHeapCall();
+        return __libc_memalign(alignment, n);
+    }
+    int posix_memalign(void** p, size_t alignment, size_t n)
+    {
+        countHeapCall();
+        *p = __libc_memalign(alignment, n);
+        return *p ? 0 : 12; // ENOMEM
+    }
 }
 
 namespace
@@ -98,8 +98,8 @@ int watchSystemCalls()
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
     sock_filter filter[] = {BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF)};
     sock_fprog program{1, filter};
-    return static_cast<int>(syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
-                                    SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
+    return static_cast<int>(
+        syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
 }
 
 // Answers every notification with "go on", counting those raised inside processReplacing, until
@@ -227,9 +227,9 @@ TEST(RealTime, NoHeapOrSystemCallInsideProcessReplacing)
     input.insert(input.end(), voice.begin(), voice.end());
 
     const Scenario scenarios[] = {
-        {"block1", 1, false, false},        {"block64", 64, false, false},
-        {"block4096", 4096, false, false},  {"block65536", 65536, false, false},
-        {"ratechange", 64, true, false},    {"unwritable", 512, false, true},
+        {"block1", 1, false, false},       {"block64", 64, false, false},
+        {"block4096", 4096, false, false}, {"block65536", 65536, false, false},
+        {"ratechange", 64, true, false},   {"unwritable", 512, false, true},
     };
     for (const Scenario& s : scenarios)
     {
