@@ -137,15 +137,34 @@ int marksOfSegments(const double* phase, int B, int rate, double P, const GrainS
         const int64_t end = std::min<int64_t>(
             B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
 
+        // The phase relative to the anchor, reduced into [0, 2 pi) with fmod. fmod is exact but
+        // slow; the remainder by one multiply-subtract is within 1e-12 of it here (phases of a
+        // block stay below a few thousand radians), so it is kept wherever that cannot change a
+        // comparison below: away from the ends of the range, and between samples whose values
+        // differ by more than twice the guard. Elsewhere fmod decides, so the marks are exactly
+        // those of fmod.
         const double ref = phase[seg.a0];
-        for (int64_t k = start; k < end; ++k)
+        const auto shifted = [&](int64_t k)
         {
             const double d = phase[k] - ref;
-            w[k] = std::fmod(d + kTwoPi * std::floor(std::fabs(d) / kTwoPi + 1.0), kTwoPi);
+            return d + kTwoPi * std::floor(std::fabs(d) / kTwoPi + 1.0);
+        };
+        constexpr double kGuard = 1e-9;
+        for (int64_t k = start; k < end; ++k)
+        {
+            const double a = shifted(k);
+            const double r = a - std::floor(a * (1.0 / kTwoPi)) * kTwoPi;
+            w[k] = r >= kGuard && r <= kTwoPi - kGuard ? r : std::fmod(a, kTwoPi);
         }
         int rawCount = 0;
         for (int64_t k = start; k + 1 < end; ++k)
-            if (w[k] > w[k + 1]) raw[rawCount++] = static_cast<double>(k) / rate;
+        {
+            const bool wraps =
+                std::fabs(w[k] - w[k + 1]) > 2.0 * kGuard
+                    ? w[k] > w[k + 1]
+                    : std::fmod(shifted(k), kTwoPi) > std::fmod(shifted(k + 1), kTwoPi);
+            if (wraps) raw[rawCount++] = static_cast<double>(k) / rate;
+        }
 
         if (seg.a1 != -1 && rawCount > 0)
         {
