@@ -113,11 +113,18 @@ void lowPassBackward(const DecimationCoefficients& c, const double* t, int from,
                      double* state, int first, int last, int D, double* y)
 {
     double w1 = state[0], w2 = state[1], w3 = state[2];
-    for (int k = to - 1; k >= from; --k)
+    // Samples until the next kept one, counted down instead of a remainder per sample.
+    int k = to - 1;
+    int untilKept = k >= first ? (k - first) % D : -1;
+    for (; k >= from; --k)
     {
         const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
-        if (k >= first && k < last && (k - first) % D == 0)
-            y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+        if (untilKept == 0)
+        {
+            if (k < last) y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+            untilKept = k > first ? D : -1;
+        }
+        --untilKept;
         w3 = w2;
         w2 = w1;
         w1 = w0;

@@ -31,6 +31,13 @@ double usableF0(double f)
     return (f > 0.0 && std::isfinite(f)) ? f : kUnvoicedF0;
 }
 
+// floor(v) for v >= 0 by truncation, which needs no call into the maths library; values too large
+// for a 64-bit integer (and NaN) take std::floor.
+double floorOfPositive(double v)
+{
+    return v < 9e15 ? static_cast<double>(static_cast<int64_t>(v)) : std::floor(v);
+}
+
 void clearGrain(double* grain, int N)
 {
     std::fill(grain, grain + N / 2, 0.0);
@@ -147,13 +154,19 @@ int marksOfSegments(const double* phase, int B, int rate, double P, const GrainS
         const auto shifted = [&](int64_t k)
         {
             const double d = phase[k] - ref;
-            return d + kTwoPi * std::floor(std::fabs(d) / kTwoPi + 1.0);
+            return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
         };
         constexpr double kGuard = 1e-9;
         for (int64_t k = start; k < end; ++k)
         {
-            const double a = shifted(k);
-            const double r = a - std::floor(a * (1.0 / kTwoPi)) * kTwoPi;
+            // The whole turns of the shift, by a multiply where that cannot change their floor.
+            const double d = phase[k] - ref;
+            const double turns = std::fabs(d) * (1.0 / kTwoPi) + 1.0;
+            const double whole = floorOfPositive(turns);
+            const double a = turns - whole >= kGuard && turns - whole <= 1.0 - kGuard
+                                 ? d + kTwoPi * whole
+                                 : shifted(k);
+            const double r = a - floorOfPositive(a * (1.0 / kTwoPi)) * kTwoPi;
             w[k] = r >= kGuard && r <= kTwoPi - kGuard ? r : std::fmod(a, kTwoPi);
         }
         int rawCount = 0;
