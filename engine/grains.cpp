@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 namespace
@@ -29,6 +34,12 @@ int64_t clampIndex(int64_t k, int B)
 double usableF0(double f)
 {
     return (f > 0.0 && std::isfinite(f)) ? f : kUnvoicedF0;
+}
+
+// trunc(v) for |v| < 2e9 (+-2e9 beyond, 2e9 for NaN): a conversion the compiler can vectorise.
+double truncBelow2e9(double v)
+{
+    return static_cast<double>(static_cast<int32_t>(v < 2e9 ? (v > -2e9 ? v : -2e9) : 2e9));
 }
 
 // floor(v) for v >= 0 by truncation, which needs no call into the maths library; values too large
@@ -131,6 +142,69 @@ void findSegmentAnchors(const double* x, int B, int rate, double P, const double
 
 namespace
 {
+// How close to a turn boundary, or to each other, wrapped phases computed by multiplies may be
+// before fmod must decide: far above their error (below 1e-12 for phases under 1e6 radians).
+constexpr double kWrapGuard = 1e-9;
+
+// w[k] for k in [start, end): (phase[k] - ref) shifted by whole turns into [0, 2 pi), by
+// multiplies; NaN where the result could differ from fmod's (near a boundary, or phases too large
+// for the error bound), for the caller to compute exactly.
+void approximateWrapped(const double* phase, double ref, int64_t start, int64_t end, double* w)
+{
+    int64_t k = start;
+#if defined(__SSE2__)
+    const __m128d refs = _mm_set1_pd(ref);
+    const __m128d inverse = _mm_set1_pd(1.0 / kTwoPi);
+    const __m128d turn = _mm_set1_pd(kTwoPi);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d low = _mm_set1_pd(kWrapGuard);
+    const __m128d high = _mm_set1_pd(1.0 - kWrapGuard);
+    const __m128d turnHigh = _mm_set1_pd(kTwoPi - kWrapGuard);
+    const __m128d largest = _mm_set1_pd(1e6);
+    const __m128d limit = _mm_set1_pd(2e9);
+    const __m128d nan = _mm_set1_pd(std::numeric_limits<double>::quiet_NaN());
+    const __m128d sign = _mm_set1_pd(-0.0);
+    // Truncation of values within +-2e9 (the others are refused by the tests below).
+    const auto trunc = [&](__m128d v)
+    {
+        v = _mm_min_pd(v, limit);
+        v = _mm_max_pd(v, _mm_sub_pd(_mm_setzero_pd(), limit));
+        return _mm_cvtepi32_pd(_mm_cvttpd_epi32(v));
+    };
+    for (; k + 1 < end; k += 2)
+    {
+        const __m128d d = _mm_sub_pd(_mm_loadu_pd(phase + k), refs);
+        const __m128d magnitude = _mm_andnot_pd(sign, d);
+        const __m128d turns = _mm_add_pd(_mm_mul_pd(magnitude, inverse), one);
+        const __m128d whole = trunc(turns);
+        const __m128d a = _mm_add_pd(d, _mm_mul_pd(turn, whole));
+        const __m128d r = _mm_sub_pd(a, _mm_mul_pd(trunc(_mm_mul_pd(a, inverse)), turn));
+        const __m128d fraction = _mm_sub_pd(turns, whole);
+        __m128d kept = _mm_cmplt_pd(magnitude, largest);
+        kept = _mm_and_pd(kept, _mm_cmpge_pd(fraction, low));
+        kept = _mm_and_pd(kept, _mm_cmple_pd(fraction, high));
+        kept = _mm_and_pd(kept, _mm_cmpge_pd(r, low));
+        kept = _mm_and_pd(kept, _mm_cmple_pd(r, turnHigh));
+        _mm_storeu_pd(w + k, _mm_or_pd(_mm_and_pd(kept, r), _mm_andnot_pd(kept, nan)));
+    }
+#endif
+    for (; k < end; ++k)
+    {
+        const double d = phase[k] - ref;
+        const double turns = std::fabs(d) * (1.0 / kTwoPi) + 1.0;
+        const double whole = truncBelow2e9(turns);
+        const double a = d + kTwoPi * whole;
+        const double r = a - truncBelow2e9(a * (1.0 / kTwoPi)) * kTwoPi;
+        const bool kept = (std::fabs(d) < 1e6) & (turns - whole >= kWrapGuard) &
+                          (turns - whole <= 1.0 - kWrapGuard) & (r >= kWrapGuard) &
+                          (r <= kTwoPi - kWrapGuard);
+        w[k] = kept ? r : std::numeric_limits<double>::quiet_NaN();
+    }
+}
+} // namespace
+
+namespace
+{
 // placePitchMarks over caller scratch w and raw of B values each.
 int marksOfSegments(const double* phase, int B, int rate, double P, const GrainSegment* segments,
                     int segmentCount, double* marks, double* w, double* raw)
@@ -156,19 +230,10 @@ int marksOfSegments(const double* phase, int B, int rate, double P, const GrainS
             const double d = phase[k] - ref;
             return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
         };
-        constexpr double kGuard = 1e-9;
+        approximateWrapped(phase, ref, start, end, w);
         for (int64_t k = start; k < end; ++k)
-        {
-            // The whole turns of the shift, by a multiply where that cannot change their floor.
-            const double d = phase[k] - ref;
-            const double turns = std::fabs(d) * (1.0 / kTwoPi) + 1.0;
-            const double whole = floorOfPositive(turns);
-            const double a = turns - whole >= kGuard && turns - whole <= 1.0 - kGuard
-                                 ? d + kTwoPi * whole
-                                 : shifted(k);
-            const double r = a - floorOfPositive(a * (1.0 / kTwoPi)) * kTwoPi;
-            w[k] = r >= kGuard && r <= kTwoPi - kGuard ? r : std::fmod(a, kTwoPi);
-        }
+            if (std::isnan(w[k])) w[k] = std::fmod(shifted(k), kTwoPi);
+        constexpr double kGuard = kWrapGuard;
         int rawCount = 0;
         for (int64_t k = start; k + 1 < end; ++k)
         {
