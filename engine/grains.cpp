@@ -281,16 +281,23 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
 namespace
 {
 // cutGrain with the window of a grain length t (its first stored values) from windowOf(t, stored).
+// With wholeTail false only the entries overlap-add can read are written: the samples, the one
+// zero after them and the half length (it reads no further than index t; see resynthesis.cpp).
 template <class WindowOf>
 void cutGrainWith(const double* x, int B, int rate, const double* marks, int markCount, double tau,
-                  double f, double* grain, int N, WindowOf&& windowOf)
+                  double f, double* grain, int N, bool wholeTail, WindowOf&& windowOf)
 {
     int64_t o = 0;
     if (markCount > 0)
     {
         double nearest = marks[0];
+        double distance = std::fabs(nearest - tau);
         for (int i = 1; i < markCount; ++i)
-            if (std::fabs(marks[i] - tau) < std::fabs(nearest - tau)) nearest = marks[i];
+            if (std::fabs(marks[i] - tau) < distance)
+            {
+                nearest = marks[i];
+                distance = std::fabs(nearest - tau);
+            }
         o = floorIndex(nearest * rate + 0.5) + 1;
     }
     f = usableF0(f);
@@ -301,15 +308,29 @@ void cutGrainWith(const double* x, int B, int rate, const double* marks, int mar
     // A grain reaching the block's last sample would be cut short: leave it empty instead.
     if (o - u + t >= B)
     {
-        clearGrain(grain, N);
+        if (wholeTail)
+            clearGrain(grain, N);
+        else
+            grain[half - 1] = 0.0;
         return;
     }
     // Only the first N/2 - 1 samples fit the buffer; the rest of a longer grain is dropped.
     const int64_t stored = std::min<int64_t>(t, half - 1);
     const double* window = windowOf(t, stored);
-    for (int64_t i = 0; i < stored; ++i)
-        grain[i] = window[i] * x[clampIndex(o - u + i, B)];
-    std::fill(grain + stored, grain + half, 0.0);
+    const int64_t begin = o - u;
+    if (begin >= 0 && begin + stored <= B)
+    {
+        const double* source = x + begin;
+        for (int64_t i = 0; i < stored; ++i)
+            grain[i] = window[i] * source[i];
+    }
+    else
+        for (int64_t i = 0; i < stored; ++i)
+            grain[i] = window[i] * x[clampIndex(begin + i, B)];
+    if (wholeTail)
+        std::fill(grain + stored, grain + half, 0.0);
+    else if (stored < half - 1)
+        grain[stored] = 0.0;
     grain[half - 1] = static_cast<double>(t / 2);
 }
 
@@ -328,7 +349,7 @@ void cutGrain(const double* x, int B, int rate, const double* marks, int markCou
 {
     GrainWindowCache local;
     GrainWindowCache& cache = window ? *window : local;
-    cutGrainWith(x, B, rate, marks, markCount, tau, f, grain, N,
+    cutGrainWith(x, B, rate, marks, markCount, tau, f, grain, N, true,
                  [&](int64_t t, int64_t stored)
                  {
                      if (cache.length != t)
@@ -346,7 +367,7 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
                         const double* f0Track, double* const* frameGrains, int N)
 {
     const int frameCount = 1 - static_cast<int>(B / static_cast<double>(rate) * -500.0);
-    GrainWorkspace workspace(B, rate, N, frameCount);
+    GrainWorkspace workspace(B, rate, N, frameCount, true);
     workspace.prepare(x, frameTimes, f0Track, frameGrains);
     workspace.marks();
     workspace.cut(x, f0Track, frameGrains, 1, workspace.frames());
@@ -358,8 +379,8 @@ namespace
 constexpr size_t kWindowTableBytes = 512 * 1024;
 } // namespace
 
-GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_)
-    : B(B_), rate(rate_), N(N_), frameCount(frameCount_),
+GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_, bool wholeGrains_)
+    : B(B_), rate(rate_), N(N_), frameCount(frameCount_), wholeGrains(wholeGrains_),
       segments(static_cast<size_t>(std::max(frameCount_, 1))),
       filled(static_cast<size_t>(std::max(frameCount_, 1))), sampleTimes(B_), perSampleF0(B_),
       phase(B_), wrapped(B_), rawMarks(B_), markTimes(B_),
@@ -415,7 +436,10 @@ void GrainWorkspace::prepare(const double* x, const double* frameTimes, const do
         acc += kTwoPi * perSampleF0[k] / rate;
         phase[k] = acc;
     }
-    clearGrain(frameGrains[0], N);
+    if (wholeGrains)
+        clearGrain(frameGrains[0], N);
+    else
+        frameGrains[0][N / 2 - 1] = 0.0; // an empty grain: nothing of it is read
 }
 
 void GrainWorkspace::marks()
@@ -433,6 +457,7 @@ void GrainWorkspace::cut(const double* x, const double* f0Track, double* const* 
     {
         const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
         cutGrainWith(x, B, rate, markTimes.data(), markCount, j * Ps, f, frameGrains[j], N,
+                     wholeGrains,
                      [this](int64_t t, int64_t stored) { return windowFor(t, stored); });
     }
 }

@@ -58,10 +58,12 @@ void cutGrain(const double* x, int B, int rate, const double* marks, int markCou
 
 // Scratch and window tables of extractFrameGrains for blocks of B samples at rate, grain buffers
 // of N/2 + 1 doubles and frameCount frames. Throws std::bad_alloc when it cannot allocate.
+// With wholeGrains false the stages write only what overlapAddGrains reads of a grain: its
+// samples, the zero after them and its half length; entries further on keep older values.
 class GrainWorkspace
 {
 public:
-    GrainWorkspace(int B, int rate, int N, int frameCount);
+    GrainWorkspace(int B, int rate, int N, int frameCount, bool wholeGrains = false);
 
     // The stages of one block, in this order: prepare (segments, anchors, phase; empties frame
     // 0's grain); marks; cut over frames [from, to) in ascending pieces covering 1 .. frames() - 1.
@@ -78,6 +80,7 @@ private:
     const double* windowFor(int64_t t, int64_t stored);
 
     int B, rate, N, frameCount;
+    bool wholeGrains;
     int T = 0;
     double P = 0.0;
     int segmentCount = 0;
