@@ -430,10 +430,14 @@ void GrainWorkspace::prepare(const double* x, const double* frameTimes, const do
     for (int j = 0; j < T; ++j)
         filled[j] = f0Track[j] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[j]);
     interpolateLinear(frameTimes, filled.data(), T, sampleTimes.data(), B, perSampleF0.data());
+    // The increments first (independent, so the compiler vectorises them), then their sum.
+    const double samplingRate = rate;
+    for (int k = 0; k < B; ++k)
+        phase[k] = kTwoPi * perSampleF0[k] / samplingRate;
     double acc = 0.0;
     for (int k = 0; k < B; ++k)
     {
-        acc += kTwoPi * perSampleF0[k] / rate;
+        acc += phase[k];
         phase[k] = acc;
     }
     if (wholeGrains)
