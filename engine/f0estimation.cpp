@@ -13,6 +13,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
@@ -381,7 +385,7 @@ void zeroCrossingIntervals(const double* s, int length, double rate, double* cen
 {
     int crossings = 0;
     double previous = 0.0;
-    for (int k = 0; k + 1 < length; ++k)
+    const auto test = [&](int k)
     {
         const double a = s[k];
         const double b = s[k + 1];
@@ -397,7 +401,23 @@ void zeroCrossingIntervals(const double* s, int length, double rate, double* cen
             previous = p;
             ++crossings;
         }
+    };
+    int k = 0;
+#if defined(__SSE2__)
+    // A falling crossing needs a > 0 > b; pairs without that are passed over two at a time.
+    const __m128d zero = _mm_setzero_pd();
+    for (; k + 2 < length; k += 2)
+    {
+        const __m128d a = _mm_loadu_pd(s + k);
+        const __m128d b = _mm_loadu_pd(s + k + 1);
+        const int candidates =
+            _mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(a, zero), _mm_cmplt_pd(b, zero)));
+        if (candidates & 1) test(k);
+        if (candidates & 2) test(k + 1);
     }
+#endif
+    for (; k + 1 < length; ++k)
+        test(k);
     count = crossings - 1;
 }
 
