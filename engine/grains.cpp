@@ -143,14 +143,23 @@ void findSegmentAnchors(const double* x, int B, int rate, double P, const double
 namespace
 {
 // How close to a turn boundary, or to each other, wrapped phases computed by multiplies may be
-// before fmod must decide: far above their error (below 1e-12 for phases under 1e6 radians).
+// before fmod must decide: far above their error.
 constexpr double kWrapGuard = 1e-9;
 
-// w[k] for k in [start, end): (phase[k] - ref) shifted by whole turns into [0, 2 pi), by
-// multiplies; NaN where the result could differ from fmod's (near a boundary, or phases too large
-// for the error bound), for the caller to compute exactly.
-void approximateWrapped(const double* phase, double ref, int64_t start, int64_t end, double* w)
+// The anchor-relative phase d shifted by whole turns, d + 2 pi floor(|d| / 2 pi + 1), and its
+// remainder by 2 pi: the wrapped phase whose wraps make the marks.
+double shiftedPhase(double d)
 {
+    return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
+}
+
+// w[k] = fmod(shiftedPhase(phase[k] - ref), 2 pi) for k in [start, end). fmod is exact but slow;
+// the turns and the remainder by multiplies are within 1e-12 of the exact ones for phases below
+// 1e6 radians, so they are kept wherever they cannot differ from fmod's result by more than that:
+// away from the ends of [0, 2 pi) and from whole turns. Elsewhere fmod gives the value.
+void wrappedPhases(const double* phase, double ref, int64_t start, int64_t end, double* w)
+{
+    const auto exact = [&](int64_t k) { return std::fmod(shiftedPhase(phase[k] - ref), kTwoPi); };
     int64_t k = start;
 #if defined(__SSE2__)
     const __m128d refs = _mm_set1_pd(ref);
@@ -162,7 +171,6 @@ void approximateWrapped(const double* phase, double ref, int64_t start, int64_t 
     const __m128d turnHigh = _mm_set1_pd(kTwoPi - kWrapGuard);
     const __m128d largest = _mm_set1_pd(1e6);
     const __m128d limit = _mm_set1_pd(2e9);
-    const __m128d nan = _mm_set1_pd(std::numeric_limits<double>::quiet_NaN());
     const __m128d sign = _mm_set1_pd(-0.0);
     // Truncation of values within +-2e9 (the others are refused by the tests below).
     const auto trunc = [&](__m128d v)
@@ -185,7 +193,10 @@ void approximateWrapped(const double* phase, double ref, int64_t start, int64_t 
         kept = _mm_and_pd(kept, _mm_cmple_pd(fraction, high));
         kept = _mm_and_pd(kept, _mm_cmpge_pd(r, low));
         kept = _mm_and_pd(kept, _mm_cmple_pd(r, turnHigh));
-        _mm_storeu_pd(w + k, _mm_or_pd(_mm_and_pd(kept, r), _mm_andnot_pd(kept, nan)));
+        _mm_storeu_pd(w + k, r);
+        const int refused = _mm_movemask_pd(kept) ^ 3;
+        if (refused & 1) w[k] = exact(k);
+        if (refused & 2) w[k + 1] = exact(k + 1);
     }
 #endif
     for (; k < end; ++k)
@@ -198,7 +209,7 @@ void approximateWrapped(const double* phase, double ref, int64_t start, int64_t 
         const bool kept = (std::fabs(d) < 1e6) & (turns - whole >= kWrapGuard) &
                           (turns - whole <= 1.0 - kWrapGuard) & (r >= kWrapGuard) &
                           (r <= kTwoPi - kWrapGuard);
-        w[k] = kept ? r : std::numeric_limits<double>::quiet_NaN();
+        w[k] = kept ? r : exact(k);
     }
 }
 } // namespace
@@ -218,31 +229,35 @@ int marksOfSegments(const double* phase, int B, int rate, double P, const GrainS
         const int64_t end = std::min<int64_t>(
             B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
 
-        // The phase relative to the anchor, reduced into [0, 2 pi) with fmod. fmod is exact but
-        // slow; the remainder by one multiply-subtract is within 1e-12 of it here (phases of a
-        // block stay below a few thousand radians), so it is kept wherever that cannot change a
-        // comparison below: away from the ends of the range, and between samples whose values
-        // differ by more than twice the guard. Elsewhere fmod decides, so the marks are exactly
-        // those of fmod.
+        // The phase relative to the anchor, reduced into [0, 2 pi). Where two values lie within
+        // twice the guard of each other their order is taken from fmod itself, so the marks are
+        // exactly those of fmod.
         const double ref = phase[seg.a0];
-        const auto shifted = [&](int64_t k)
-        {
-            const double d = phase[k] - ref;
-            return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
-        };
-        approximateWrapped(phase, ref, start, end, w);
-        for (int64_t k = start; k < end; ++k)
-            if (std::isnan(w[k])) w[k] = std::fmod(shifted(k), kTwoPi);
-        constexpr double kGuard = kWrapGuard;
+        wrappedPhases(phase, ref, start, end, w);
         int rawCount = 0;
-        for (int64_t k = start; k + 1 < end; ++k)
+        const auto test = [&](int64_t k)
         {
-            const bool wraps =
-                std::fabs(w[k] - w[k + 1]) > 2.0 * kGuard
-                    ? w[k] > w[k + 1]
-                    : std::fmod(shifted(k), kTwoPi) > std::fmod(shifted(k + 1), kTwoPi);
+            const bool wraps = std::fabs(w[k] - w[k + 1]) > 2.0 * kWrapGuard
+                                   ? w[k] > w[k + 1]
+                                   : std::fmod(shiftedPhase(phase[k] - ref), kTwoPi) >
+                                         std::fmod(shiftedPhase(phase[k + 1] - ref), kTwoPi);
             if (wraps) raw[rawCount++] = static_cast<double>(k) / rate;
+        };
+        int64_t k = start;
+#if defined(__SSE2__)
+        // Where the phase clearly rises from k to k + 1 nothing wraps; only the other pairs are
+        // tested, two pairs at a time.
+        const __m128d rise = _mm_set1_pd(2.0 * kWrapGuard);
+        for (; k + 2 < end; k += 2)
+        {
+            const __m128d step = _mm_sub_pd(_mm_loadu_pd(w + k + 1), _mm_loadu_pd(w + k));
+            const int doubtful = _mm_movemask_pd(_mm_cmpngt_pd(step, rise));
+            if (doubtful & 1) test(k);
+            if (doubtful & 2) test(k + 1);
         }
+#endif
+        for (; k + 1 < end; ++k)
+            test(k);
 
         if (seg.a1 != -1 && rawCount > 0)
         {
