@@ -406,19 +406,30 @@ GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_, bool 
     const size_t row = static_cast<size_t>(std::max(N / 2, 1));
     const size_t slots = std::max<size_t>(kWindowTableBytes / (row * sizeof(double)), 4);
     windows.assign(slots * row, 0.0);
-    windowLengths.assign(slots, -1);
+    windowLengths.assign(slots & ~static_cast<size_t>(1), -1);
+    windowOlder.assign(slots / 2, 0);
 }
 
 const double* GrainWorkspace::windowFor(int64_t t, int64_t stored)
 {
-    const size_t slot = static_cast<size_t>(t) % windowLengths.size();
-    double* values = windows.data() + slot * static_cast<size_t>(N / 2);
+    // Two-way sets of rows: a length shares its set with lengths a multiple of the set count away
+    // (the unvoiced 176 and a voiced length, say), and the one used longer ago gives way.
+    const size_t sets = windowLengths.size() / 2;
+    const size_t set = static_cast<size_t>(t) % sets;
+    size_t slot = 2 * set;
     if (windowLengths[slot] != t)
     {
-        hannWindow(t, stored, values);
-        windowLengths[slot] = t;
+        if (windowLengths[slot + 1] == t)
+            ++slot;
+        else
+        {
+            slot += windowOlder[set];
+            hannWindow(t, stored, windows.data() + slot * static_cast<size_t>(N / 2));
+            windowLengths[slot] = t;
+        }
     }
-    return values;
+    windowOlder[set] = static_cast<uint8_t>(1 - (slot - 2 * set));
+    return windows.data() + slot * static_cast<size_t>(N / 2);
 }
 
 void GrainWorkspace::prepare(const double* x, const double* frameTimes, const double* f0Track,

@@ -92,4 +92,5 @@ private:
     std::vector<double> peakScratch;
     std::vector<double> windows;        // windowSlots rows of N/2 values
     std::vector<int64_t> windowLengths; // grain length each row holds, -1 = none
+    std::vector<uint8_t> windowOlder;   // per set of two rows: the one to replace next
 };

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 
@@ -57,6 +61,46 @@ uint8_t switchFromHost(float v)
 int noteOfParam(VstInt32 index)
 {
     return index % 12;
+}
+
+// Widens count input samples into the block; a NaN or infinity must never reach the analysis or
+// the ring, so it becomes 0 (x - x is 0 exactly for finite x).
+void readInput(const float* in, double* block, int count)
+{
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd();
+    for (; k + 1 < count; k += 2)
+    {
+        const __m128d x =
+            _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(in + k))));
+        _mm_storeu_pd(block + k, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero), x));
+    }
+#endif
+    for (; k < count; ++k)
+    {
+        const double x = in[k];
+        block[k] = std::isfinite(x) ? x : 0.0;
+    }
+}
+
+// Reads count output samples from the ring from cell pos on, clearing each cell after reading;
+// returns the cell after the last one read.
+int readOutput(double* ring, int ringSize, int pos, float* out, int count)
+{
+    while (count > 0)
+    {
+        const int stretch = std::min(count, ringSize - pos);
+        const double* cells = ring + pos;
+        for (int k = 0; k < stretch; ++k)
+            out[k] = static_cast<float>(cells[k]);
+        std::fill(ring + pos, ring + pos + stretch, 0.0);
+        out += stretch;
+        count -= stretch;
+        pos += stretch;
+        if (pos == ringSize) pos = 0;
+    }
+    return pos;
 }
 
 } // namespace
@@ -187,7 +231,8 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
     BlockJob& job = b.job;
     const int64_t ringSize = geom.ringSize;
     // Ring cell of absolute sample s - L, kept non-negative.
-    int64_t readPos = ((hostSampleCount - geom.latency) % ringSize + ringSize) % ringSize;
+    int readPos =
+        static_cast<int>(((hostSampleCount - geom.latency) % ringSize + ringSize) % ringSize);
 
     // Runs of samples that end where a block completes or a pending block's output falls due.
     for (VstInt32 i = 0; i < sampleFrames;)
@@ -199,24 +244,13 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
         const int count = static_cast<int>(run);
 
         // Inputs first: the host may pass the same buffer for input and output.
-        double* block = b.inputBlock.data() + fillCount;
-        for (int k = 0; k < count; ++k)
-        {
-            const double x = in[i + k];
-            // A NaN or infinity must never reach the analysis or the ring.
-            block[k] = std::isfinite(x) ? x : 0.0;
-        }
+        readInput(in + i, b.inputBlock.data() + fillCount, count);
         for (int k = 0; k < count; ++k)
             if (b.snapshotKept[fillCount + k]) b.controlSnapshots[fillCount + k] = controls.load();
         // Outputs up to the completing sample are read before the block's work may run.
         const bool completes = fillCount + count == geom.blockLength;
         const int before = completes ? count - 1 : count;
-        for (int k = 0; k < before; ++k)
-        {
-            out[i + k] = static_cast<float>(b.outputRing[readPos]);
-            b.outputRing[readPos] = 0.0;
-            if (++readPos == ringSize) readPos = 0;
-        }
+        readPos = readOutput(b.outputRing.data(), geom.ringSize, readPos, out + i, before);
         fillCount += count;
         if (completes)
         {
@@ -224,9 +258,8 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
             // Above about 82 kHz the first block's output is due before the block is complete
             // (its chain starts at its first sample): it is synthesised at once then.
             if (job.dueSample() <= now + count - 1) job.finish();
-            out[i + count - 1] = static_cast<float>(b.outputRing[readPos]);
-            b.outputRing[readPos] = 0.0;
-            if (++readPos == ringSize) readPos = 0;
+            readPos =
+                readOutput(b.outputRing.data(), geom.ringSize, readPos, out + i + count - 1, 1);
         }
         i += count;
     }
