@@ -134,11 +134,18 @@ void BlockJob::runStep(int s)
     }
     else
     {
+        float cents = 0.0f;
+        float q = 1.0f;
         for (int j = 0; j < m; ++j)
         {
             // Unvoiced frames stay 0 even when an extreme offset overflows q to infinity.
             if (f0Track[j] == 0.0) continue;
-            const float q = std::pow(2.0f, frameControls[j].pitchCents * (1.0f / 1200.0f));
+            // Frames mostly share the pitch control: its power is computed once per value.
+            if (frameControls[j].pitchCents != cents)
+            {
+                cents = frameControls[j].pitchCents;
+                q = std::pow(2.0f, cents * (1.0f / 1200.0f));
+            }
             f0Track[j] *= static_cast<double>(q);
         }
         for (int j = 0; j < m; ++j)
