@@ -92,7 +92,12 @@ int readOutput(double* ring, int ringSize, int pos, float* out, int count)
     {
         const int stretch = std::min(count, ringSize - pos);
         const double* cells = ring + pos;
-        for (int k = 0; k < stretch; ++k)
+        int k = 0;
+#if defined(__SSE2__)
+        for (; k + 1 < stretch; k += 2)
+            _mm_storel_pi(reinterpret_cast<__m64*>(out + k), _mm_cvtpd_ps(_mm_loadu_pd(cells + k)));
+#endif
+        for (; k < stretch; ++k)
             out[k] = static_cast<float>(cells[k]);
         std::fill(ring + pos, ring + pos + stretch, 0.0);
         out += stretch;
