@@ -544,7 +544,10 @@ void F0Workspace::band(int b, const double* times)
     double* stability = cells.data() + static_cast<size_t>(kF0BandCount + b) * m;
     const double bandEdge = bandEdgeOf(b);
     const int h = bandHalfWidth(rate, bandEdge);
-    if (!bandFits(h, N, yLen))
+    // A band whose accepted range is empty (the lowest: at most 80 Hz and at least 90 Hz) has no
+    // candidate whatever the signal, so its filtering is skipped.
+    const bool accepts = std::max(bandEdge * 0.5, 90.0) <= std::min(bandEdge, 800.0);
+    if (!bandFits(h, N, yLen) || !accepts)
     {
         for (int i = 0; i < m; ++i)
         {
