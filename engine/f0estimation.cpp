@@ -69,18 +69,6 @@ const DecimationCoefficients* lowPassFor(int D)
     return nullptr;
 }
 
-// Straight-line fill of the frame times from one kind of event; false when the kind has too few
-// intervals to be trusted.
-bool eventFrequencies(const double* s, int length, double rate, double* centres,
-                      double* frequencies, const double* times, int m, double* out)
-{
-    int count = -1;
-    zeroCrossingIntervals(s, length, rate, centres, frequencies, count);
-    if (count < 3) return false;
-    interpolateLinear(centres, frequencies, count, times, m, out);
-    return true;
-}
-
 // The block with point reflections of its first and last ten samples on either side (n + 18
 // values), which keep the filter from ringing at the block's edges.
 void extendBlock(const double* x, int n, double* t)
@@ -145,30 +133,97 @@ int firstKept(int n, int D)
     return 8 + n % D;
 }
 
+// The intervals between crossings as zeroCrossingIntervals writes them.
+struct Crossings
+{
+    double* centres;
+    double* frequencies;
+    int count = 0; // crossings so far
+    double previous = 0.0;
+
+    void add(double p, double rate)
+    {
+        if (count > 0)
+        {
+            frequencies[count - 1] = rate / (p - previous);
+            centres[count - 1] = (previous + p) * 0.5 * (1.0 / rate);
+        }
+        previous = p;
+        ++count;
+    }
+};
+
+// The falling crossing between samples a and b, if there is one, at its position from k.
+void testFalling(double a, double b, int k, double rate, Crossings& into)
+{
+    if (a * b < 0.0 && a > b && std::isfinite(a) && std::isfinite(b))
+        // Positions count from 1; the offset is the same for every kind of event.
+        into.add((k + 1) + a / (a - b), rate);
+}
+
+// Falling crossings of s (into falling) and of -s (into rising) in one pass. Negation is exact and
+// rounding symmetric, so the crossings of -s come out bit for bit as from a negated copy.
+void crossingsBothWays(const double* s, int length, double rate, Crossings& falling,
+                       Crossings& rising)
+{
+    int k = 0;
+#if defined(__SSE2__)
+    // A crossing either way needs samples of opposite signs; other pairs are passed over two at
+    // a time.
+    const __m128d zero = _mm_setzero_pd();
+    for (; k + 2 < length; k += 2)
+    {
+        const __m128d a = _mm_loadu_pd(s + k);
+        const __m128d b = _mm_loadu_pd(s + k + 1);
+        const __m128d down = _mm_and_pd(_mm_cmpgt_pd(a, zero), _mm_cmplt_pd(b, zero));
+        const __m128d up = _mm_and_pd(_mm_cmplt_pd(a, zero), _mm_cmpgt_pd(b, zero));
+        const int candidates = _mm_movemask_pd(_mm_or_pd(down, up));
+        for (int lane = 0; lane < 2; ++lane)
+            if (candidates & (1 << lane))
+            {
+                testFalling(s[k + lane], s[k + lane + 1], k + lane, rate, falling);
+                testFalling(-s[k + lane], -s[k + lane + 1], k + lane, rate, rising);
+            }
+    }
+#endif
+    for (; k + 1 < length; ++k)
+    {
+        testFalling(s[k], s[k + 1], k, rate, falling);
+        testFalling(-s[k], -s[k + 1], k, rate, rising);
+    }
+}
+
 // Candidates and deviations of one band from its filtered signal (the decimated signal convolved
-// with the band's window, N values). s, centres, frequencies and kinds are scratch of yLen,
-// yLen / 2 + 1, yLen / 2 + 1 and 4 m values.
+// with the band's window, N values). s is scratch of yLen values, centres and frequencies of
+// 2 (yLen / 2 + 1) each, kinds of 4 m.
 void bandFromFiltered(const double* filtered, int h, double bandEdge, double decimatedRate,
                       int yLen, const double* times, int m, double* s, double* centres,
                       double* frequencies, double* kinds, double* candidates, double* deviations)
 {
-    std::copy(filtered + 2 * h, filtered + 2 * h + yLen, s);
     double* const T[4] = {kinds, kinds + m, kinds + 2 * m, kinds + 3 * m};
+    const int half = yLen / 2 + 1;
+    const auto measure = [&](const double* signal, int length, double* falling, double* rising)
+    {
+        Crossings down{centres, frequencies};
+        Crossings up{centres + half, frequencies + half};
+        crossingsBothWays(signal, length, decimatedRate, down, up);
+        if (down.count - 1 < 3 || up.count - 1 < 3) return false;
+        interpolateLinear(down.centres, down.frequencies, down.count - 1, times, m, falling);
+        interpolateLinear(up.centres, up.frequencies, up.count - 1, times, m, rising);
+        return true;
+    };
 
-    // Falling and rising crossings, then peaks and dips as crossings of the difference.
-    bool usable = eventFrequencies(s, yLen, decimatedRate, centres, frequencies, times, m, T[0]);
-    for (int i = 0; i < yLen; ++i)
-        s[i] = -s[i];
-    usable =
-        usable && eventFrequencies(s, yLen, decimatedRate, centres, frequencies, times, m, T[1]);
-    for (int i = 0; i + 1 < yLen; ++i)
-        s[i] = s[i] - s[i + 1];
-    usable = usable &&
-             eventFrequencies(s, yLen - 1, decimatedRate, centres, frequencies, times, m, T[2]);
-    for (int i = 0; i + 1 < yLen; ++i)
-        s[i] = -s[i];
-    usable = usable &&
-             eventFrequencies(s, yLen - 1, decimatedRate, centres, frequencies, times, m, T[3]);
+    // Falling and rising crossings of the band signal (which starts 2h in: the window's delay),
+    // then peaks and dips as crossings of its difference. The difference is the one of the negated
+    // signal, -b[i] - -b[i+1], which rounds exactly as b[i+1] - b[i].
+    const double* band = filtered + 2 * h;
+    bool usable = measure(band, yLen, T[0], T[1]);
+    if (usable)
+    {
+        for (int i = 0; i + 1 < yLen; ++i)
+            s[i] = band[i + 1] - band[i];
+        usable = measure(s, yLen - 1, T[2], T[3]);
+    }
     if (!usable)
     {
         for (int i = 0; i < m; ++i)
@@ -373,8 +428,8 @@ void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
     executeFft(inversePlan);
 
     std::vector<double> s(yLen);
-    std::vector<double> centres(yLen / 2 + 1);
-    std::vector<double> frequencies(yLen / 2 + 1);
+    std::vector<double> centres(2 * (yLen / 2 + 1));
+    std::vector<double> frequencies(2 * (yLen / 2 + 1));
     std::vector<double> kinds(static_cast<size_t>(4) * m);
     bandFromFiltered(filterBuffer, h, bandEdge, decimatedRate, yLen, times, m, s.data(),
                      centres.data(), frequencies.data(), kinds.data(), candidates, deviations);
@@ -383,25 +438,7 @@ void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
 void zeroCrossingIntervals(const double* s, int length, double rate, double* centres,
                            double* frequencies, int& count)
 {
-    int crossings = 0;
-    double previous = 0.0;
-    const auto test = [&](int k)
-    {
-        const double a = s[k];
-        const double b = s[k + 1];
-        if (a * b < 0.0 && a > b && std::isfinite(a) && std::isfinite(b))
-        {
-            // Positions count from 1; the offset is the same for every kind of event.
-            const double p = (k + 1) + a / (a - b);
-            if (crossings > 0)
-            {
-                frequencies[crossings - 1] = rate / (p - previous);
-                centres[crossings - 1] = (previous + p) * 0.5 * (1.0 / rate);
-            }
-            previous = p;
-            ++crossings;
-        }
-    };
+    Crossings falling{centres, frequencies};
     int k = 0;
 #if defined(__SSE2__)
     // A falling crossing needs a > 0 > b; pairs without that are passed over two at a time.
@@ -412,13 +449,13 @@ void zeroCrossingIntervals(const double* s, int length, double rate, double* cen
         const __m128d b = _mm_loadu_pd(s + k + 1);
         const int candidates =
             _mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(a, zero), _mm_cmplt_pd(b, zero)));
-        if (candidates & 1) test(k);
-        if (candidates & 2) test(k + 1);
+        if (candidates & 1) testFalling(s[k], s[k + 1], k, rate, falling);
+        if (candidates & 2) testFalling(s[k + 1], s[k + 2], k + 1, rate, falling);
     }
 #endif
     for (; k + 1 < length; ++k)
-        test(k);
-    count = crossings - 1;
+        testFalling(s[k], s[k + 1], k, rate, falling);
+    count = falling.count - 1;
 }
 
 F0Workspace::F0Workspace(int n_, int fs_, int frames) : n(n_), fs(fs_)
@@ -452,8 +489,8 @@ F0Workspace::F0Workspace(int n_, int fs_, int frames) : n(n_), fs(fs_)
     filterSpectrum.assign(bins, FftComplex{});
     windowSpectra.assign(static_cast<size_t>(kF0BandCount) * bins, FftComplex{});
     bandSignal.assign(yLen, 0.0);
-    centres.assign(yLen / 2 + 1, 0.0);
-    frequencies.assign(yLen / 2 + 1, 0.0);
+    centres.assign(2 * (yLen / 2 + 1), 0.0);
+    frequencies.assign(2 * (yLen / 2 + 1), 0.0);
     kinds.assign(static_cast<size_t>(4) * m, 0.0);
     deviations.assign(m, 0.0);
 
