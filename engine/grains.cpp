@@ -384,6 +384,7 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
     const int frameCount = 1 - static_cast<int>(B / static_cast<double>(rate) * -500.0);
     GrainWorkspace workspace(B, rate, N, frameCount, true);
     workspace.prepare(x, frameTimes, f0Track, frameGrains);
+    workspace.accumulatePhase();
     workspace.marks();
     workspace.cut(x, f0Track, frameGrains, 1, workspace.frames());
 }
@@ -456,6 +457,15 @@ void GrainWorkspace::prepare(const double* x, const double* frameTimes, const do
     for (int j = 0; j < T; ++j)
         filled[j] = f0Track[j] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[j]);
     interpolateLinear(frameTimes, filled.data(), T, sampleTimes.data(), B, perSampleF0.data());
+    if (wholeGrains)
+        clearGrain(frameGrains[0], N);
+    else
+        frameGrains[0][N / 2 - 1] = 0.0; // an empty grain: nothing of it is read
+}
+
+void GrainWorkspace::accumulatePhase()
+{
+    if (T == 0) return;
     // The increments first (independent, so the compiler vectorises them), then their sum.
     const double samplingRate = rate;
     for (int k = 0; k < B; ++k)
@@ -466,10 +476,6 @@ void GrainWorkspace::prepare(const double* x, const double* frameTimes, const do
         acc += phase[k];
         phase[k] = acc;
     }
-    if (wholeGrains)
-        clearGrain(frameGrains[0], N);
-    else
-        frameGrains[0][N / 2 - 1] = 0.0; // an empty grain: nothing of it is read
 }
 
 void GrainWorkspace::marks()

@@ -65,11 +65,12 @@ class GrainWorkspace
 public:
     GrainWorkspace(int B, int rate, int N, int frameCount, bool wholeGrains = false);
 
-    // The stages of one block, in this order: prepare (segments, anchors, phase; empties frame
-    // 0's grain); marks; cut over frames [from, to) in ascending pieces covering 1 .. frames() - 1.
-    // x, frameTimes and f0Track must stay unchanged until the last cut.
+    // The stages of one block, in this order: prepare (segments, anchors, per-sample f0; empties
+    // frame 0's grain); accumulatePhase; marks; cut over frames [from, to) in ascending pieces
+    // covering 1 .. frames() - 1. x, frameTimes and f0Track must stay unchanged until the last cut.
     void prepare(const double* x, const double* frameTimes, const double* f0Track,
                  double* const* frameGrains);
+    void accumulatePhase();
     void marks();
     void cut(const double* x, const double* f0Track, double* const* frameGrains, int from, int to);
     int frames() const { return T; }
