@@ -7,8 +7,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "simd.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(HALVERN_AVX2_KERNELS)
+#include <immintrin.h>
 #endif
 #include <vector>
 
@@ -153,6 +158,62 @@ double shiftedPhase(double d)
     return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
 }
 
+#if defined(HALVERN_AVX2_KERNELS)
+// The four-lane twin of the SSE2 loop in wrappedPhases: w[k] by multiplies for k from start on,
+// four at a time; refused receives, per group of four, a bit for each lane that must be left to
+// fmod. Returns the samples done.
+HALVERN_TARGET_AVX2 int64_t wrappedPhasesAvx2(const double* phase, double ref, int64_t start,
+                                              int64_t end, double* w, uint8_t* refused)
+{
+    const __m256d refs = _mm256_set1_pd(ref);
+    const __m256d inverse = _mm256_set1_pd(1.0 / kTwoPi);
+    const __m256d turn = _mm256_set1_pd(kTwoPi);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d low = _mm256_set1_pd(kWrapGuard);
+    const __m256d high = _mm256_set1_pd(1.0 - kWrapGuard);
+    const __m256d turnHigh = _mm256_set1_pd(kTwoPi - kWrapGuard);
+    const __m256d largest = _mm256_set1_pd(1e6);
+    const __m256d limit = _mm256_set1_pd(2e9);
+    const __m256d lowest = _mm256_set1_pd(-2e9);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    int64_t k = start;
+    for (; k + 3 < end; k += 4)
+    {
+        const __m256d d = _mm256_sub_pd(_mm256_loadu_pd(phase + k), refs);
+        const __m256d magnitude = _mm256_andnot_pd(sign, d);
+        const __m256d turns = _mm256_add_pd(_mm256_mul_pd(magnitude, inverse), one);
+        const __m256d whole = _mm256_cvtepi32_pd(
+            _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(turns, limit), lowest)));
+        const __m256d a = _mm256_add_pd(d, _mm256_mul_pd(turn, whole));
+        const __m256d quotient = _mm256_mul_pd(a, inverse);
+        const __m256d turnsInA = _mm256_cvtepi32_pd(
+            _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(quotient, limit), lowest)));
+        const __m256d r = _mm256_sub_pd(a, _mm256_mul_pd(turnsInA, turn));
+        const __m256d fraction = _mm256_sub_pd(turns, whole);
+        __m256d kept = _mm256_cmp_pd(magnitude, largest, _CMP_LT_OQ);
+        kept = _mm256_and_pd(kept, _mm256_cmp_pd(fraction, low, _CMP_GE_OQ));
+        kept = _mm256_and_pd(kept, _mm256_cmp_pd(fraction, high, _CMP_LE_OQ));
+        kept = _mm256_and_pd(kept, _mm256_cmp_pd(r, low, _CMP_GE_OQ));
+        kept = _mm256_and_pd(kept, _mm256_cmp_pd(r, turnHigh, _CMP_LE_OQ));
+        _mm256_storeu_pd(w + k, r);
+        refused[(k - start) / 4] = static_cast<uint8_t>(_mm256_movemask_pd(kept) ^ 15);
+    }
+    return k - start;
+}
+
+// The phase increments 2 pi f / rate, four at a time; returns the count done.
+HALVERN_TARGET_AVX2 int incrementsAvx2(const double* f, double rate, int count, double* out)
+{
+    const __m256d turn = _mm256_set1_pd(kTwoPi);
+    const __m256d rates = _mm256_set1_pd(rate);
+    int k = 0;
+    for (; k + 3 < count; k += 4)
+        _mm256_storeu_pd(out + k,
+                         _mm256_div_pd(_mm256_mul_pd(turn, _mm256_loadu_pd(f + k)), rates));
+    return k;
+}
+#endif
+
 // w[k] = fmod(shiftedPhase(phase[k] - ref), 2 pi) for k in [start, end). fmod is exact but slow;
 // the turns and the remainder by multiplies are within 1e-12 of the exact ones for phases below
 // 1e6 radians, so they are kept wherever they cannot differ from fmod's result by more than that:
@@ -161,6 +222,23 @@ void wrappedPhases(const double* phase, double ref, int64_t start, int64_t end, 
 {
     const auto exact = [&](int64_t k) { return std::fmod(shiftedPhase(phase[k] - ref), kTwoPi); };
     int64_t k = start;
+#if defined(HALVERN_AVX2_KERNELS)
+    if (processorHasAvx2)
+    {
+        // Refused lanes of up to 256 groups of four at a time, in a table on the stack.
+        uint8_t refused[256];
+        while (end - k >= 4)
+        {
+            const int64_t chunk = std::min<int64_t>(end - k, 4 * 256);
+            const int64_t done = wrappedPhasesAvx2(phase, ref, k, k + chunk, w, refused);
+            for (int64_t g = 0; g < done / 4; ++g)
+                if (refused[g])
+                    for (int lane = 0; lane < 4; ++lane)
+                        if (refused[g] & (1 << lane)) w[k + 4 * g + lane] = exact(k + 4 * g + lane);
+            k += done;
+        }
+    }
+#endif
 #if defined(__SSE2__)
     const __m128d refs = _mm_set1_pd(ref);
     const __m128d inverse = _mm_set1_pd(1.0 / kTwoPi);
@@ -468,7 +546,11 @@ void GrainWorkspace::accumulatePhase()
     if (T == 0) return;
     // The increments first (independent, so the compiler vectorises them), then their sum.
     const double samplingRate = rate;
-    for (int k = 0; k < B; ++k)
+    int first = 0;
+#if defined(HALVERN_AVX2_KERNELS)
+    if (processorHasAvx2) first = incrementsAvx2(perSampleF0.data(), samplingRate, B, phase.data());
+#endif
+    for (int k = first; k < B; ++k)
         phase[k] = kTwoPi * perSampleF0[k] / samplingRate;
     double acc = 0.0;
     for (int k = 0; k < B; ++k)

@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "simd.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(HALVERN_AVX2_KERNELS)
+#include <immintrin.h>
 #endif
 
 namespace
@@ -19,6 +24,39 @@ int64_t frameIndex(double t, double t0, int limit)
     if (!(v < static_cast<double>(limit))) return limit;
     return static_cast<int64_t>(v);
 }
+#if defined(HALVERN_AVX2_KERNELS)
+// The general case of addGrain four samples at a time, each lane with exactly its operations;
+// returns the count done.
+HALVERN_TARGET_AVX2 int64_t addGrainAvx2(const double* g, double last, double step, int64_t from,
+                                         int64_t count, double* out)
+{
+    const __m256d steps = _mm256_set1_pd(step);
+    const __m256d lasts = _mm256_set1_pd(last);
+    const __m256d lanes = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+    int64_t j = 0;
+    for (; j + 3 < count; j += 4)
+    {
+        const __m256d i = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(from + j)), lanes);
+        const __m256d q = _mm256_min_pd(_mm256_mul_pd(i, steps), lasts);
+        const __m128i k = _mm256_cvttpd_epi32(q);
+        const __m256d weight = _mm256_sub_pd(q, _mm256_cvtepi32_pd(k));
+        // Each lane's two neighbours are adjacent: four pair loads, interleaved into the values
+        // at k and at k + 1.
+        const __m128d p0 = _mm_loadu_pd(g + _mm_cvtsi128_si32(k));
+        const __m128d p1 = _mm_loadu_pd(g + _mm_extract_epi32(k, 1));
+        const __m128d p2 = _mm_loadu_pd(g + _mm_extract_epi32(k, 2));
+        const __m128d p3 = _mm_loadu_pd(g + _mm_extract_epi32(k, 3));
+        const __m256d even = _mm256_set_m128d(p2, p0);
+        const __m256d odd = _mm256_set_m128d(p3, p1);
+        const __m256d a = _mm256_unpacklo_pd(even, odd);
+        const __m256d b = _mm256_unpackhi_pd(even, odd);
+        const __m256d value = _mm256_add_pd(a, _mm256_mul_pd(_mm256_sub_pd(b, a), weight));
+        _mm256_storeu_pd(out + j, _mm256_add_pd(_mm256_loadu_pd(out + j), value));
+    }
+    return j;
+}
+#endif
+
 // Adds count samples of the grain read at step, from output sample from on, into out[0 ..).
 // At step 1 the interpolation weight is always 0, and adding g[k] + 0 * (g[k+1] - g[k]) into a
 // ring cell (never -0: cells start at +0 and only ever have values added) gives the same bits as
@@ -33,6 +71,9 @@ void addGrain(const double* g, int half, double step, int64_t from, int64_t coun
         return;
     }
     int64_t j = 0;
+#if defined(HALVERN_AVX2_KERNELS)
+    if (processorHasAvx2) j = addGrainAvx2(g, last, step, from, count, out);
+#endif
 #if defined(__SSE2__)
     // Two samples at a time, each lane with exactly the scalar operations below.
     const __m128d steps = _mm_set1_pd(step);

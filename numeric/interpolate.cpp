@@ -1,8 +1,33 @@
 #include "interpolate.h"
 
+#include "simd.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(HALVERN_AVX2_KERNELS)
+#include <immintrin.h>
+#endif
+
+namespace
+{
+#if defined(HALVERN_AVX2_KERNELS)
+// r[k] = dy * ((q[k] - x0) / h) + y0 for k in [0, count), four at a time; returns the count done.
+HALVERN_TARGET_AVX2 int segmentAvx2(const double* q, double* r, int count, double x0, double y0,
+                                    double h, double dy)
+{
+    const __m256d x0s = _mm256_set1_pd(x0), y0s = _mm256_set1_pd(y0);
+    const __m256d hs = _mm256_set1_pd(h), dys = _mm256_set1_pd(dy);
+    int k = 0;
+    for (; k + 3 < count; k += 4)
+    {
+        const __m256d t = _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(q + k), x0s), hs);
+        _mm256_storeu_pd(r + k, _mm256_add_pd(_mm256_mul_pd(dys, t), y0s));
+    }
+    return k;
+}
+#endif
+} // namespace
 
 // Audio thread: no allocation, no lock, no I/O.
 void interpolateLinear(const double* x, const double* y, int n, const double* q, int m, double* r)
@@ -33,6 +58,9 @@ void interpolateLinear(const double* x, const double* y, int n, const double* q,
                 r[k] = dy * (q[k] >= x[j] ? 1.0 : 0.0) + y0;
             return;
         }
+#if defined(HALVERN_AVX2_KERNELS)
+        if (processorHasAvx2) k += segmentAvx2(q + k, r + k, to - k, x0, y0, h, dy);
+#endif
 #if defined(__SSE2__)
         // Two queries at a time, each lane with exactly the scalar operations below.
         const __m128d x0s = _mm_set1_pd(x0), y0s = _mm_set1_pd(y0);
