@@ -568,11 +568,12 @@ void GrainWorkspace::marks()
 }
 
 void GrainWorkspace::cut(const double* x, const double* f0Track, double* const* frameGrains,
-                         int from, int to)
+                         int from, int to, const uint8_t* used)
 {
     const double Ps = P * 0.001;
     for (int j = std::max(from, 1); j < std::min(to, T); ++j)
     {
+        if (used && !used[j]) continue;
         const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
         cutGrainWith(x, B, rate, markTimes.data(), markCount, j * Ps, f, frameGrains[j], N,
                      wholeGrains,

@@ -72,7 +72,10 @@ public:
                  double* const* frameGrains);
     void accumulatePhase();
     void marks();
-    void cut(const double* x, const double* f0Track, double* const* frameGrains, int from, int to);
+    // used, when given, names the frames whose grains will be read (see markPulseFrames); the
+    // others are skipped.
+    void cut(const double* x, const double* f0Track, double* const* frameGrains, int from, int to,
+             const uint8_t* used = nullptr);
     int frames() const { return T; }
 
 private:

@@ -103,6 +103,36 @@ void addGrain(const double* g, int half, double step, int64_t from, int64_t coun
 } // namespace
 
 // Audio thread: no allocation, no lock, no I/O.
+namespace
+{
+// Walks the pulse chain from nextPulseTime while the pulse's frame is below frameLimit, calling
+// pulse(frame, t) for each pulse; returns the time of the first pulse not walked.
+template <class Pulse>
+double walkPulses(double nextPulseTime, int frameLimit, const double* f0Track, int rate, double t0,
+                  Pulse&& pulse)
+{
+    // One pulse per two samples at most, so a huge target f0 still moves the chain on.
+    const double maxF0 = 0.5 * rate;
+    double t = nextPulseTime;
+    // The chain never lies before the block in the normal block sequence; a pulse time that does
+    // (or is not a number) restarts at the block's first sample instead of reading frame -1.
+    if (!(t >= t0)) t = t0;
+    int64_t j = frameIndex(t, t0, frameLimit);
+    while (j < frameLimit)
+    {
+        const int frame = static_cast<int>(j);
+        pulse(frame, t);
+        double f = f0Track[frame];
+        if (f == 0.0 || !(f > 0.0) || !std::isfinite(f))
+            f = kUnvoicedF0; // unvoiced, or a target that cannot be a pitch
+        f = std::min(f, maxF0);
+        t = t + 1.0 / f;
+        j = frameIndex(t, t0, frameLimit);
+    }
+    return t;
+}
+} // namespace
+
 void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState* frameControls,
                       const double* f0Track, const double* const* frameGrains, int N, int rate,
                       double* outputRing, int ringSize, double t0, int64_t originSample)
@@ -111,50 +141,43 @@ void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState*
     // Grains span at most 4h < 2N samples over the knob's formant range; a longer stretch
     // (formant far below -1200 cents) is cut there rather than wrapping over the ring.
     const double maxLength = std::min(2 * N, ringSize);
-    // One pulse per two samples at most, so a huge target f0 still moves the chain on.
-    const double maxF0 = 0.5 * rate;
-
     if (!std::isfinite(t0)) return;
-    double t = nextPulseTime;
-    // The chain never lies before the block in the normal block sequence; a pulse time that does
-    // (or is not a number) restarts at the block's first sample instead of reading frame -1.
-    if (!(t >= t0)) t = t0;
-    int64_t j = frameIndex(t, t0, frameLimit);
     int ratioFrame = -1;
     double r = 1.0;
-    while (j < frameLimit)
-    {
-        const int frame = static_cast<int>(j);
-        const int64_t p = static_cast<int64_t>(std::floor(t * rate));
-
-        // Consecutive pulses mostly fall in the same frame: its ratio is computed once.
-        if (frame != ratioFrame)
+    nextPulseTime = walkPulses(
+        nextPulseTime, frameLimit, f0Track, rate, t0,
+        [&](int frame, double t)
         {
-            r = static_cast<double>(
-                std::pow(2.0f, frameControls[frame].formantCents * (1.0f / 1200.0f)));
-            ratioFrame = frame;
-        }
-        const double* g = frameGrains[frame];
-        const double h = g[half - 1];
-        const double inverse = 1.0 / r;
-        double halfLength = h * inverse;
-        if (!(halfLength >= 1.0))
-            halfLength = 0.0; // empty grain, or a ratio that leaves nothing to write
-        const int64_t n = 2 * static_cast<int64_t>(std::min(halfLength, 0.5 * maxLength));
-        const double step = 1.0 / inverse;
+            const int64_t p = static_cast<int64_t>(std::floor(t * rate));
+            // Consecutive pulses mostly fall in the same frame: its ratio is computed once.
+            if (frame != ratioFrame)
+            {
+                r = static_cast<double>(
+                    std::pow(2.0f, frameControls[frame].formantCents * (1.0f / 1200.0f)));
+                ratioFrame = frame;
+            }
+            const double* g = frameGrains[frame];
+            const double h = g[half - 1];
+            const double inverse = 1.0 / r;
+            double halfLength = h * inverse;
+            if (!(halfLength >= 1.0))
+                halfLength = 0.0; // empty grain, or a ratio that leaves nothing to write
+            const int64_t n = 2 * static_cast<int64_t>(std::min(halfLength, 0.5 * maxLength));
+            const double step = 1.0 / inverse;
 
-        // The grain's cells as at most two contiguous stretches of the ring.
-        const int64_t cell = ((originSample + p) % ringSize + ringSize) % ringSize;
-        const int64_t first = std::min<int64_t>(n, ringSize - cell);
-        addGrain(g, half, step, 0, first, outputRing + cell);
-        addGrain(g, half, step, first, n - first, outputRing);
+            // The grain's cells as at most two contiguous stretches of the ring.
+            const int64_t cell = ((originSample + p) % ringSize + ringSize) % ringSize;
+            const int64_t first = std::min<int64_t>(n, ringSize - cell);
+            addGrain(g, half, step, 0, first, outputRing + cell);
+            addGrain(g, half, step, first, n - first, outputRing);
+        });
+}
 
-        double f = f0Track[frame];
-        if (f == 0.0 || !(f > 0.0) || !std::isfinite(f))
-            f = kUnvoicedF0; // unvoiced, or a target that cannot be a pitch
-        f = std::min(f, maxF0);
-        t = t + 1.0 / f;
-        j = frameIndex(t, t0, frameLimit);
-    }
-    nextPulseTime = t;
+void markPulseFrames(double nextPulseTime, int frameLimit, const double* f0Track, int rate,
+                     double t0, uint8_t* used)
+{
+    std::fill(used, used + std::max(frameLimit, 0), 0);
+    if (!std::isfinite(t0)) return;
+    walkPulses(nextPulseTime, frameLimit, f0Track, rate, t0,
+               [&](int frame, double) { used[frame] = 1; });
 }

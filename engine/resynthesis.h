@@ -14,3 +14,8 @@
 void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState* frameControls,
                       const double* f0Track, const double* const* frameGrains, int N, int rate,
                       double* outputRing, int ringSize, double t0, int64_t originSample);
+
+// The frames (below frameLimit) whose grains overlapAddGrains would read when called with the
+// same arguments: used[j] = 1 for those, 0 for the others (frameLimit entries).
+void markPulseFrames(double nextPulseTime, int frameLimit, const double* f0Track, int rate,
+                     double t0, uint8_t* used);

@@ -21,12 +21,13 @@ constexpr int kSelect = kBands + kF0BandCount;
 constexpr int kPrepareGrains = kSelect + 1;
 constexpr int kPhase = kPrepareGrains + 1;
 constexpr int kMarks = kPhase + 1;
-constexpr int kCut = kMarks + 1;
-constexpr int kTargets = kCut + kCutPieces;
+// The targets come before the grains: only the frames the pulse chain will fall in are cut.
+constexpr int kTargets = kMarks + 1;
+constexpr int kCut = kTargets + 1;
 // Overlap-add in pieces of pulses, each piece ending at a frame limit: the chain goes on from
 // where the previous piece stopped exactly as one call over all frames would.
 constexpr int kSynthesisPieces = 3;
-constexpr int kSynthesis = kTargets + 1;
+constexpr int kSynthesis = kCut + kCutPieces;
 constexpr int kStepCount = kSynthesis + kSynthesisPieces;
 
 static_assert(kF0BandCount == 7, "the dump slot holds rows of bands 1 to 6");
@@ -35,7 +36,8 @@ static_assert(kF0BandCount == 7, "the dump slot holds rows of bands 1 to 6");
 BlockJob::BlockJob(const AnalysisGeometry& geometry, double* ring_, DumpSlot* dump_)
     : g(geometry), ring(ring_), dump(dump_), f0Work(g.blockLength, g.rate),
       grainWork(g.blockLength, g.rate, g.frameLength, g.frameCount), input(g.blockLength, 0.0),
-      frameTimes(g.frameCount), f0Track(g.frameCount, 0.0), smoothScratch(g.frameCount, 0.0),
+      frameTimes(g.frameCount), f0Track(g.frameCount, 0.0), targetF0(g.frameCount, 0.0),
+      pulseFrames(std::max(g.frameCount, g.frameLimit), 0), smoothScratch(g.frameCount, 0.0),
       frameControls(g.frameCount),
       grainStorage(static_cast<size_t>(g.frameCount) * (g.frameLength / 2 + 1), 0.0),
       frameGrains(g.frameCount), stepWeight(kStepCount, 1)
@@ -137,18 +139,13 @@ void BlockJob::runStep(int s)
         grainWork.accumulatePhase();
     else if (s == kMarks)
         grainWork.marks();
-    else if (s < kTargets)
-    {
-        const int piece = s - kCut;
-        grainWork.cut(input.data(), f0Track.data(), frameGrains.data(),
-                      1 + piece * (m - 1) / kCutPieces, 1 + (piece + 1) * (m - 1) / kCutPieces);
-    }
     else if (s == kTargets)
     {
         float cents = 0.0f;
         float q = 1.0f;
         for (int j = 0; j < m; ++j)
         {
+            targetF0[j] = f0Track[j];
             // Unvoiced frames stay 0 even when an extreme offset overflows q to infinity.
             if (f0Track[j] == 0.0) continue;
             // Frames mostly share the pitch control: its power is computed once per value.
@@ -157,18 +154,27 @@ void BlockJob::runStep(int s)
                 cents = frameControls[j].pitchCents;
                 q = std::pow(2.0f, cents * (1.0f / 1200.0f));
             }
-            f0Track[j] *= static_cast<double>(q);
+            targetF0[j] *= static_cast<double>(q);
         }
         for (int j = 0; j < m; ++j)
-            if (frameControls[j].scaleOn != 0 && f0Track[j] != 0.0)
-                f0Track[j] = snapToScale(frameControls[j], f0Track[j]);
+            if (frameControls[j].scaleOn != 0 && targetF0[j] != 0.0)
+                targetF0[j] = snapToScale(frameControls[j], targetF0[j]);
+        markPulseFrames(nextPulseTime, g.frameLimit, targetF0.data(), g.rate, 0.0,
+                        pulseFrames.data());
+    }
+    else if (s < kSynthesis)
+    {
+        const int piece = s - kCut;
+        grainWork.cut(input.data(), f0Track.data(), frameGrains.data(),
+                      1 + piece * (m - 1) / kCutPieces, 1 + (piece + 1) * (m - 1) / kCutPieces,
+                      pulseFrames.data());
     }
     else
     {
         const int piece = s - kSynthesis + 1;
         const int limit =
             piece == kSynthesisPieces ? g.frameLimit : g.frameLimit * piece / kSynthesisPieces;
-        overlapAddGrains(nextPulseTime, limit, frameControls.data(), f0Track.data(),
+        overlapAddGrains(nextPulseTime, limit, frameControls.data(), targetF0.data(),
                          frameGrains.data(), g.frameLength, g.rate, ring, g.ringSize, 0.0, origin);
         // The chain is kept relative to the block being filled, so its arithmetic is the same
         // however long the effect has been running.

@@ -57,7 +57,9 @@ private:
     GrainWorkspace grainWork;
     std::vector<double> input;
     std::vector<double> frameTimes;
-    std::vector<double> f0Track;
+    std::vector<double> f0Track;      // smoothed, as measured
+    std::vector<double> targetF0;     // with the pitch offset and scale snapping
+    std::vector<uint8_t> pulseFrames; // frames the overlap-add reads
     std::vector<double> smoothScratch;
     std::vector<ControlState> frameControls;
     std::vector<double> grainStorage; // m grains of N/2 + 1 values
