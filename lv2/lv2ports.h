@@ -39,8 +39,7 @@ constexpr float kMaxShiftSemitones = 12.0f;
 // the rounding of the arithmetic. Out-of-range and NaN shifts take the nearest end and 0.
 inline float hostValueOfSemitones(float semitones)
 {
-    const float clamped =
-        std::fmax(-kMaxShiftSemitones, std::fmin(kMaxShiftSemitones, semitones));
+    const float clamped = std::fmax(-kMaxShiftSemitones, std::fmin(kMaxShiftSemitones, semitones));
     const long steps = std::lround(static_cast<double>(clamped) * 10.0);
     // The end steps are hit exactly by 0 and 1; the middle of their interval lies outside 0..1.
     if (steps >= 120) return 1.0f;
