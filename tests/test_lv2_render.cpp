@@ -1,6 +1,7 @@
 // A render through Debian's lv2file, an offline LV2 host of its own that finds the bundle through
 // LV2_PATH: the voice comes out shifted by the Pitch port, and snapped by Scale to the one note
 // left enabled. f0 is measured by autocorrelation, independently of the effect's own analysis.
+#include "lv2file.h"
 #include "measure.h"
 #include "render_audio.h"
 
@@ -41,9 +42,10 @@ std::vector<float> renderWithLv2file(const std::string& name, const std::vector<
     const std::string out = outputPath(name + "-out.wav");
     measure::writeWav(in, input, static_cast<int>(kRate));
     std::remove(out.c_str());
+    const std::string arguments = "--ignore-clipping -i '" + in + "' -o '" + out + "' " + ports +
+                                  " urn:brakk:halvern > /dev/null";
     const std::string command =
-        "LV2_PATH='" HALVERN_LV2_DIR ":" HALVERN_LV2_SPEC_DIR "' lv2file --ignore-clipping -i '" +
-        in + "' -o '" + out + "' " + ports + " urn:brakk:halvern > /dev/null";
+        lv2filetest::lv2fileCommand(HALVERN_LV2_DIR ":" HALVERN_LV2_SPEC_DIR, arguments);
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     int rate = 0;
     try

@@ -2,6 +2,8 @@
 // it unpacks into an empty prefix, and there the renderer renders the demo take through the
 // unpacked VST 2.x plug-in (not the build tree's), lv2ls finds the unpacked LV2 bundle, and both
 // give the audio the build tree's plug-ins give.
+#include "lv2file.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -143,8 +145,9 @@ TEST_F(LinuxArchive, TheUnpackedLv2BundleIsFoundAndRendersAsTheBuildTreesBundle)
     const std::string input = kOutput + "/demo-input.wav";
     auto render = [&](const std::string& lv2Path, const std::string& out)
     {
-        return run("LV2_PATH='" + lv2Path + "' lv2file --ignore-clipping -i '" + input + "' -o '" +
-                   out + "' -p pitch:-3 -p formant:2 urn:brakk:halvern > /dev/null");
+        const std::string arguments = "--ignore-clipping -i '" + input + "' -o '" + out +
+                                      "' -p pitch:-3 -p formant:2 urn:brakk:halvern > /dev/null";
+        return run(lv2filetest::lv2fileCommand(lv2Path, arguments));
     };
     ASSERT_EQ(render(path, kOutput + "/lv2-unpacked.wav"), 0);
     ASSERT_EQ(render(HALVERN_LV2_DIR, kOutput + "/lv2-build.wav"), 0);
