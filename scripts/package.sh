@@ -40,7 +40,7 @@ package_linux() {
   cmake --install "$build" --prefix "$root" --strip >/dev/null
   mkdir -p "$root/share/doc/halvern"
   cat >"$root/share/doc/halvern/INSTALL.txt" <<EOF
-Halvern $version for Linux (x86-64)
+Halvern $version for Linux ($(uname -m))
 
 Unpack the archive into a prefix; the folders inside it are laid out for one:
 
@@ -51,9 +51,11 @@ Unpack the archive into a prefix; the folders inside it are laid out for one:
   lib/vst/Halvern.so           the VST 2.x plug-in
   lib/lv2/Halvern.lv2/         the LV2 plug-in and its editor
 
-Hosts find lib/lv2 under /usr/local by themselves. For ~/.local, add ~/.local/lib/lv2 to
-LV2_PATH (or link the bundle into ~/.lv2) and ~/.local/lib/vst to the host's VST 2.x paths.
-Check that an LV2 host sees it with:  lv2ls | grep -i halvern
+LV2 hosts find /usr/local/lib/lv2 by themselves; for ~/.local, add ~/.local/lib/lv2 to
+LV2_PATH (or link the bundle into ~/.lv2). Check that LV2 hosts see it with
+  lv2ls | grep -i halvern
+For VST 2.x hosts, add lib/vst under the prefix to the host's VST 2.x paths if it does not scan
+it already, and rescan.
 
 The plug-in needs libpng 1.6, the editor also cairo, fontconfig and Xlib; the renderer needs
 libsndfile and cairo (all in Debian 12 and its derivatives).
