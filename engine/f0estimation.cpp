@@ -2,6 +2,7 @@
 
 #include "decimationdesign.h"
 #include "f0contour.h"
+#include "f0map.h"
 #include "interpolate.h"
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 #include <cstdint>
 #include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -25,18 +30,24 @@ struct LowPassRow
 
 // Third-order low-passes, one per decimation factor, each with its cutoff below the new Nyquist.
 constexpr LowPassRow kLowPasses[] = {
-    {2, {0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
-         0.5039239404540667}},
-    {4, {1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
-         0.11013225101796784}},
-    {6, {1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
-         0.040407543928031475}},
-    {8, {2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
-         0.019056829022133598}},
-    {11, {2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
-          0.008046752402149138}},
-    {12, {2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
-          0.0063291827714127}},
+    {2,
+     {0.04115673456775719, -0.42599112459189636, 0.041037215479961225, 0.16797464681802227,
+      0.5039239404540667}},
+    {4,
+     {1.4499664446880227, -0.9894349708095058, 0.24578252340690215, 0.03671075033932261,
+      0.11013225101796784}},
+    {6,
+     {1.971535274951214, -1.4686795689225347, 0.3893908434965701, 0.013469181309343825,
+      0.040407543928031475}},
+    {8,
+     {2.2357462340187593, -1.7780899984041358, 0.4915255536596869, 0.006352276340711199,
+      0.019056829022133598}},
+    {11,
+     {2.450743295230728, -2.06794904601978, 0.595747744383321, 0.0026822508007163792,
+      0.008046752402149138}},
+    {12,
+     {2.4981398605924205, -2.1368928194784025, 0.6218751381622148, 0.0021097275904709,
+      0.0063291827714127}},
 };
 
 // The other factors use the same design, computed once when the library is loaded so the audio
@@ -58,33 +69,150 @@ const DecimationCoefficients* lowPassFor(int D)
     return nullptr;
 }
 
-// Releases the plans however the block step is left.
-struct PlanGuard
-{
-    FftPlan plan{};
-    bool made = false;
-    ~PlanGuard()
-    {
-        if (made) destroyFftPlan(plan);
-    }
-};
-
-void reverse(std::vector<double>& v)
-{
-    for (size_t i = 0, j = v.size() - 1; i < j; ++i, --j)
-        std::swap(v[i], v[j]);
-}
-
 // Straight-line fill of the frame times from one kind of event; false when the kind has too few
 // intervals to be trusted.
-bool eventFrequencies(const double* s, int length, double rate, std::vector<double>& centres,
-                      std::vector<double>& frequencies, const double* times, int m, double* out)
+bool eventFrequencies(const double* s, int length, double rate, double* centres,
+                      double* frequencies, const double* times, int m, double* out)
 {
     int count = -1;
-    zeroCrossingIntervals(s, length, rate, centres.data(), frequencies.data(), count);
+    zeroCrossingIntervals(s, length, rate, centres, frequencies, count);
     if (count < 3) return false;
-    interpolateLinear(centres.data(), frequencies.data(), count, times, m, out);
+    interpolateLinear(centres, frequencies, count, times, m, out);
     return true;
+}
+
+// The block with point reflections of its first and last ten samples on either side (n + 18
+// values), which keep the filter from ringing at the block's edges.
+void extendBlock(const double* x, int n, double* t)
+{
+    for (int k = 0; k <= 8; ++k)
+        t[k] = 2.0 * x[0] - x[9 - k];
+    std::copy(x, x + n, t + 9);
+    for (int j = 0; j <= 8; ++j)
+        t[static_cast<size_t>(n) + 9 + j] = 2.0 * x[n - 1] - x[n - 2 - j];
+}
+
+// The recursive low-pass over t[from, to) in place, continuing from state (w[k-1], w[k-2],
+// w[k-3]).
+void lowPassForward(const DecimationCoefficients& c, double* t, int from, int to, double* state)
+{
+    double w1 = state[0], w2 = state[1], w3 = state[2];
+    for (int k = from; k < to; ++k)
+    {
+        const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
+        t[k] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+        w3 = w2;
+        w2 = w1;
+        w1 = w0;
+    }
+    state[0] = w1;
+    state[1] = w2;
+    state[2] = w3;
+}
+
+// The same filter run backwards over t[from, to), from index to - 1 down to from: the second,
+// phase-cancelling pass. Only every D-th output below last is kept (those at first + k D, into
+// y[k]); the recursion itself runs over every sample.
+void lowPassBackward(const DecimationCoefficients& c, const double* t, int from, int to,
+                     double* state, int first, int last, int D, double* y)
+{
+    double w1 = state[0], w2 = state[1], w3 = state[2];
+    // Samples until the next kept one, counted down instead of a remainder per sample.
+    int k = to - 1;
+    int untilKept = k >= first ? (k - first) % D : -1;
+    for (; k >= from; --k)
+    {
+        const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
+        if (untilKept == 0)
+        {
+            if (k < last) y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+            untilKept = k > first ? D : -1;
+        }
+        --untilKept;
+        w3 = w2;
+        w2 = w1;
+        w1 = w0;
+    }
+    state[0] = w1;
+    state[1] = w2;
+    state[2] = w3;
+}
+
+// Index of the extended block that decimated sample 0 comes from; the last one kept lies before
+// index n + 17.
+int firstKept(int n, int D)
+{
+    return 8 + n % D;
+}
+
+// Candidates and deviations of one band from its filtered signal (the decimated signal convolved
+// with the band's window, N values). s, centres, frequencies and kinds are scratch of yLen,
+// yLen / 2 + 1, yLen / 2 + 1 and 4 m values.
+void bandFromFiltered(const double* filtered, int h, double bandEdge, double decimatedRate,
+                      int yLen, const double* times, int m, double* s, double* centres,
+                      double* frequencies, double* kinds, double* candidates, double* deviations)
+{
+    std::copy(filtered + 2 * h, filtered + 2 * h + yLen, s);
+    double* const T[4] = {kinds, kinds + m, kinds + 2 * m, kinds + 3 * m};
+
+    // Falling and rising crossings, then peaks and dips as crossings of the difference.
+    bool usable = eventFrequencies(s, yLen, decimatedRate, centres, frequencies, times, m, T[0]);
+    for (int i = 0; i < yLen; ++i)
+        s[i] = -s[i];
+    usable =
+        usable && eventFrequencies(s, yLen, decimatedRate, centres, frequencies, times, m, T[1]);
+    for (int i = 0; i + 1 < yLen; ++i)
+        s[i] = s[i] - s[i + 1];
+    usable = usable &&
+             eventFrequencies(s, yLen - 1, decimatedRate, centres, frequencies, times, m, T[2]);
+    for (int i = 0; i + 1 < yLen; ++i)
+        s[i] = -s[i];
+    usable = usable &&
+             eventFrequencies(s, yLen - 1, decimatedRate, centres, frequencies, times, m, T[3]);
+    if (!usable)
+    {
+        for (int i = 0; i < m; ++i)
+        {
+            candidates[i] = 0.0;
+            deviations[i] = kNoDeviation;
+        }
+        return;
+    }
+
+    for (int i = 0; i < m; ++i)
+    {
+        const double cand = (T[0][i] + T[1][i] + T[2][i] + T[3][i]) * 0.25;
+        double spread = 0.0;
+        for (const double* t : T)
+            spread += (t[i] - cand) * (t[i] - cand);
+        // Written as the accepted range so that a value that is not a number is refused too.
+        if (cand <= bandEdge && cand >= bandEdge * 0.5 && cand <= 800.0 && cand >= 90.0)
+        {
+            candidates[i] = cand;
+            deviations[i] = std::sqrt(spread * (1.0 / 3.0));
+        }
+        else
+        {
+            candidates[i] = 0.0;
+            deviations[i] = kNoDeviation;
+        }
+    }
+}
+
+double bandEdgeOf(int b)
+{
+    return std::pow(2.0, b * 0.5) * 80.0;
+}
+
+int bandHalfWidth(double decimatedRate, double bandEdge)
+{
+    return static_cast<int>((decimatedRate / bandEdge + 1.0) * 0.5);
+}
+
+// The band signal must lie inside the transform for the band to be measured at all.
+bool bandFits(int h, int N, int yLen)
+{
+    return h >= 1 && 4 * h <= N && yLen >= 2 && yLen + 2 * h <= N;
 }
 
 } // namespace
@@ -124,51 +252,20 @@ bool buildF0Map(const double* x, int n, int fs, const double* times, int m, doub
         f0Cells[k] = 0.0;
         stabilityCells[k] = kNoDeviation / 1e-8;
     }
-    const int D = decimationFactor(fs);
-    const int N = f0TransformLength(n, fs);
-    if (m <= 0 || n < 10 || !hasDecimationFilter(D) || N == 0) return false;
-    const double rate = static_cast<double>(fs) / D;
-    const int yLen = n / D + 1;
-    const int bins = N / 2 + 1;
-
-    std::vector<double> y(std::max(N, decimatedCount(n, D)));
-    decimate(x, n, D, y.data());
-    double mean = 0.0;
-    for (int i = 0; i < yLen; ++i)
-        mean += y[i];
-    mean /= yLen;
-    for (int i = 0; i < yLen; ++i)
-        y[i] -= mean;
-    std::fill(y.begin() + yLen, y.end(), 0.0);
-
-    std::vector<FftComplex> spectrum(bins);
-    {
-        PlanGuard forward;
-        forward.plan = planForwardReal(N, y.data(), spectrum.data());
-        forward.made = true;
-        executeFft(forward.plan);
-    }
-
-    std::vector<double> filterBuffer(N);
-    std::vector<FftComplex> filterSpectrum(bins);
-    PlanGuard filterForward;
-    filterForward.plan = planForwardReal(N, filterBuffer.data(), filterSpectrum.data());
-    filterForward.made = true;
-    PlanGuard filterInverse;
-    filterInverse.plan = planInverseReal(N, filterSpectrum.data(), filterBuffer.data());
-    filterInverse.made = true;
-
-    std::vector<double> deviations(m);
+    if (m <= 0) return false;
+    F0Workspace workspace(n, fs, m);
+    if (!workspace.analysable()) return false;
+    workspace.loadBlock(x);
+    for (int c = 0; c < 2 * F0Workspace::kLowPassChunks; ++c)
+        workspace.lowPassChunk(c);
+    workspace.transformBlock();
     for (int b = 0; b < kF0BandCount; ++b)
     {
-        double* candidates = f0Cells + static_cast<size_t>(b) * m;
-        double* stability = stabilityCells + static_cast<size_t>(b) * m;
-        const double bandEdge = std::pow(2.0, b * 0.5) * 80.0;
-        bandCandidates(bandEdge, rate, N, yLen, spectrum.data(), filterBuffer.data(),
-                       filterSpectrum.data(), filterForward.plan, filterInverse.plan, times, m,
-                       candidates, deviations.data());
-        for (int i = 0; i < m; ++i)
-            stability[i] = deviations[i] / (candidates[i] + 1e-8);
+        workspace.band(b, times);
+        std::copy(workspace.f0Map()[b], workspace.f0Map()[b] + m,
+                  f0Cells + static_cast<size_t>(b) * m);
+        std::copy(workspace.stabilityMap()[b], workspace.stabilityMap()[b] + m,
+                  stabilityCells + static_cast<size_t>(b) * m);
     }
     return true;
 }
@@ -184,23 +281,20 @@ void estimateF0(const double* x, int n, int fs, double* times, double* f0)
     if (m == 0) return;
     try
     {
-        std::vector<double> f0Cells(static_cast<size_t>(kF0BandCount) * m);
-        std::vector<double> stabilityCells(static_cast<size_t>(kF0BandCount) * m);
+        F0Workspace workspace(n, fs);
         // A block that cannot be analysed keeps an empty map and so comes out unvoiced.
-        buildF0Map(x, n, fs, times, m, f0Cells.data(), stabilityCells.data());
-        const double* f0Map[kF0BandCount];
-        const double* stabilityMap[kF0BandCount];
+        workspace.loadBlock(x);
+        for (int c = 0; c < 2 * F0Workspace::kLowPassChunks; ++c)
+            workspace.lowPassChunk(c);
+        workspace.transformBlock();
         for (int b = 0; b < kF0BandCount; ++b)
-        {
-            f0Map[b] = f0Cells.data() + static_cast<size_t>(b) * m;
-            stabilityMap[b] = stabilityCells.data() + static_cast<size_t>(b) * m;
-        }
-        std::vector<double> best(m);
-        selectF0Contour(kF0BandCount, n, fs, f0Map, stabilityMap, best.data(), f0);
+            workspace.band(b, times);
+        workspace.select(f0);
+        dumpF0Map(kF0BandCount, m, workspace.f0Map(), workspace.stabilityMap(), workspace.trace());
     }
     catch (const std::bad_alloc&)
     {
-        // Out of memory on the audio thread: this block stays unvoiced.
+        // Out of memory: this block stays unvoiced.
         for (int i = 0; i < m; ++i)
             f0[i] = 0.0;
     }
@@ -209,27 +303,15 @@ void estimateF0(const double* x, int n, int fs, double* times, double* f0)
 int decimate(const double* x, int n, int D, double* y)
 {
     if (n < 10 || !hasDecimationFilter(D)) return 0;
-    // Point reflections about the end samples keep the filter from ringing at the block's edges.
+    const DecimationCoefficients& c = *lowPassFor(D);
     std::vector<double> t(static_cast<size_t>(n) + 18);
-    for (int k = 0; k <= 8; ++k)
-        t[k] = 2.0 * x[0] - x[9 - k];
-    for (int i = 0; i < n; ++i)
-        t[9 + static_cast<size_t>(i)] = x[i];
-    for (int j = 0; j <= 8; ++j)
-        t[static_cast<size_t>(n) + 9 + j] = 2.0 * x[n - 1] - x[n - 2 - j];
-
-    // Two passes in opposite directions cancel each other's phase shift.
+    extendBlock(x, n, t.data());
     const int length = static_cast<int>(t.size());
-    decimationLowPass(t.data(), length, D, t.data());
-    reverse(t);
-    decimationLowPass(t.data(), length, D, t.data());
-    reverse(t);
-
-    const int64_t offset = n % D;
-    int count = 0;
-    for (int64_t k = 0; offset + k * D < static_cast<int64_t>(n) + 9; ++k)
-        y[count++] = t[8 + offset + k * D];
-    return count;
+    double state[3] = {};
+    lowPassForward(c, t.data(), 0, length, state);
+    state[0] = state[1] = state[2] = 0.0;
+    lowPassBackward(c, t.data(), 0, length, state, firstKept(n, D), n + 17, D, y);
+    return decimatedCount(n, D);
 }
 
 void decimationLowPass(const double* in, int length, int D, double* out)
@@ -266,24 +348,19 @@ void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
                     const FftPlan& forwardPlan, const FftPlan& inversePlan, const double* times,
                     int m, double* candidates, double* deviations)
 {
-    const auto noCandidates = [&]
+    const int h = bandHalfWidth(decimatedRate, bandEdge);
+    if (!bandFits(h, N, yLen))
     {
         for (int i = 0; i < m; ++i)
         {
             candidates[i] = 0.0;
             deviations[i] = kNoDeviation;
         }
-    };
-    const int h = static_cast<int>((decimatedRate / bandEdge + 1.0) * 0.5);
-    const int L = 4 * h;
-    // The delay-compensated band signal must lie inside the buffer.
-    if (h < 1 || L > N || yLen < 2 || yLen + 2 * h > N)
-    {
-        noCandidates();
         return;
     }
 
     // Filtering by spectrum product; N leaves room for the window, so nothing wraps around.
+    const int L = 4 * h;
     nuttallWindow(L, filterBuffer);
     std::fill(filterBuffer + L, filterBuffer + N, 0.0);
     executeFft(forwardPlan);
@@ -295,52 +372,12 @@ void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
     }
     executeFft(inversePlan);
 
-    std::vector<double> s(filterBuffer + 2 * h, filterBuffer + 2 * h + yLen);
+    std::vector<double> s(yLen);
     std::vector<double> centres(yLen / 2 + 1);
     std::vector<double> frequencies(yLen / 2 + 1);
     std::vector<double> kinds(static_cast<size_t>(4) * m);
-    double* const T[4] = {kinds.data(), kinds.data() + m, kinds.data() + 2 * m,
-                          kinds.data() + 3 * m};
-
-    // Falling and rising crossings, then peaks and dips as crossings of the difference.
-    bool usable =
-        eventFrequencies(s.data(), yLen, decimatedRate, centres, frequencies, times, m, T[0]);
-    for (int i = 0; i < yLen; ++i)
-        s[i] = -s[i];
-    usable = usable &&
-             eventFrequencies(s.data(), yLen, decimatedRate, centres, frequencies, times, m, T[1]);
-    for (int i = 0; i + 1 < yLen; ++i)
-        s[i] = s[i] - s[i + 1];
-    usable = usable && eventFrequencies(s.data(), yLen - 1, decimatedRate, centres, frequencies,
-                                        times, m, T[2]);
-    for (int i = 0; i + 1 < yLen; ++i)
-        s[i] = -s[i];
-    usable = usable && eventFrequencies(s.data(), yLen - 1, decimatedRate, centres, frequencies,
-                                        times, m, T[3]);
-    if (!usable)
-    {
-        noCandidates();
-        return;
-    }
-
-    for (int i = 0; i < m; ++i)
-    {
-        const double cand = (T[0][i] + T[1][i] + T[2][i] + T[3][i]) * 0.25;
-        double spread = 0.0;
-        for (const double* t : T)
-            spread += (t[i] - cand) * (t[i] - cand);
-        // Written as the accepted range so that a value that is not a number is refused too.
-        if (cand <= bandEdge && cand >= bandEdge * 0.5 && cand <= 800.0 && cand >= 90.0)
-        {
-            candidates[i] = cand;
-            deviations[i] = std::sqrt(spread * (1.0 / 3.0));
-        }
-        else
-        {
-            candidates[i] = 0.0;
-            deviations[i] = kNoDeviation;
-        }
-    }
+    bandFromFiltered(filterBuffer, h, bandEdge, decimatedRate, yLen, times, m, s.data(),
+                     centres.data(), frequencies.data(), kinds.data(), candidates, deviations);
 }
 
 void zeroCrossingIntervals(const double* s, int length, double rate, double* centres,
@@ -348,7 +385,7 @@ void zeroCrossingIntervals(const double* s, int length, double rate, double* cen
 {
     int crossings = 0;
     double previous = 0.0;
-    for (int k = 0; k + 1 < length; ++k)
+    const auto test = [&](int k)
     {
         const double a = s[k];
         const double b = s[k + 1];
@@ -364,6 +401,179 @@ void zeroCrossingIntervals(const double* s, int length, double rate, double* cen
             previous = p;
             ++crossings;
         }
+    };
+    int k = 0;
+#if defined(__SSE2__)
+    // A falling crossing needs a > 0 > b; pairs without that are passed over two at a time.
+    const __m128d zero = _mm_setzero_pd();
+    for (; k + 2 < length; k += 2)
+    {
+        const __m128d a = _mm_loadu_pd(s + k);
+        const __m128d b = _mm_loadu_pd(s + k + 1);
+        const int candidates =
+            _mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(a, zero), _mm_cmplt_pd(b, zero)));
+        if (candidates & 1) test(k);
+        if (candidates & 2) test(k + 1);
     }
+#endif
+    for (; k + 1 < length; ++k)
+        test(k);
     count = crossings - 1;
+}
+
+F0Workspace::F0Workspace(int n_, int fs_, int frames) : n(n_), fs(fs_)
+{
+    m = frames < 0 ? f0FrameCount(n, fs) : frames;
+    D = decimationFactor(fs);
+    N = f0TransformLength(n, fs);
+    lowPass = D > 0 ? lowPassFor(D) : nullptr;
+    analysable_ = m > 0 && n >= 10 && lowPass && N > 0;
+    // Candidates absent everywhere until a block is analysed.
+    cells.assign(static_cast<size_t>(2 * kF0BandCount + 6) * std::max(m, 0), 0.0);
+    for (int b = 0; b < kF0BandCount; ++b)
+    {
+        f0Rows[b] = cells.data() + static_cast<size_t>(b) * m;
+        double* stability = cells.data() + static_cast<size_t>(kF0BandCount + b) * m;
+        std::fill(stability, stability + m, kNoDeviation / 1e-8);
+        stabilityRows[b] = stability;
+    }
+    double* contours = cells.data() + static_cast<size_t>(2 * kF0BandCount) * m;
+    trace_ = {contours,         contours + m,     contours + 2 * m,
+              contours + 3 * m, contours + 4 * m, contours + 5 * m};
+    if (!analysable_) return;
+
+    rate = static_cast<double>(fs) / D;
+    yLen = n / D + 1;
+    bins = N / 2 + 1;
+    extended.assign(static_cast<size_t>(n) + 18, 0.0);
+    decimated.assign(std::max(N, decimatedCount(n, D)), 0.0);
+    spectrum.assign(bins, FftComplex{});
+    filterBuffer.assign(N, 0.0);
+    filterSpectrum.assign(bins, FftComplex{});
+    windowSpectra.assign(static_cast<size_t>(kF0BandCount) * bins, FftComplex{});
+    bandSignal.assign(yLen, 0.0);
+    centres.assign(yLen / 2 + 1, 0.0);
+    frequencies.assign(yLen / 2 + 1, 0.0);
+    kinds.assign(static_cast<size_t>(4) * m, 0.0);
+    deviations.assign(m, 0.0);
+
+    try
+    {
+        forward = planForwardReal(N, decimated.data(), spectrum.data());
+        ++plansMade;
+        filterForward = planForwardReal(N, filterBuffer.data(), filterSpectrum.data());
+        ++plansMade;
+        filterInverse = planInverseReal(N, filterSpectrum.data(), filterBuffer.data());
+        ++plansMade;
+    }
+    catch (...)
+    {
+        releasePlans(); // the destructor does not run for a constructor that throws
+        throw;
+    }
+
+    // The band windows depend on the geometry only: transform each once.
+    for (int b = 0; b < kF0BandCount; ++b)
+    {
+        const int h = bandHalfWidth(rate, bandEdgeOf(b));
+        if (!bandFits(h, N, yLen)) continue;
+        nuttallWindow(4 * h, filterBuffer.data());
+        std::fill(filterBuffer.begin() + 4 * h, filterBuffer.end(), 0.0);
+        executeFft(filterForward);
+        std::copy(filterSpectrum.begin(), filterSpectrum.end(),
+                  windowSpectra.begin() + static_cast<size_t>(b) * bins);
+    }
+}
+
+F0Workspace::~F0Workspace()
+{
+    releasePlans();
+}
+
+void F0Workspace::releasePlans()
+{
+    if (plansMade > 2) destroyFftPlan(filterInverse);
+    if (plansMade > 1) destroyFftPlan(filterForward);
+    if (plansMade > 0) destroyFftPlan(forward);
+    plansMade = 0;
+}
+
+void F0Workspace::loadBlock(const double* x)
+{
+    if (!analysable_) return;
+    extendBlock(x, n, extended.data());
+    filterState[0] = filterState[1] = filterState[2] = 0.0;
+}
+
+void F0Workspace::lowPassChunk(int chunk)
+{
+    if (!analysable_) return;
+    const int length = n + 18;
+    if (chunk < kLowPassChunks)
+    {
+        lowPassForward(*lowPass, extended.data(), length / kLowPassChunks * chunk,
+                       chunk + 1 == kLowPassChunks ? length : length / kLowPassChunks * (chunk + 1),
+                       filterState);
+        if (chunk + 1 == kLowPassChunks) filterState[0] = filterState[1] = filterState[2] = 0.0;
+        return;
+    }
+    // The backward pass walks its chunks from the block's end.
+    const int back = 2 * kLowPassChunks - 1 - chunk;
+    lowPassBackward(*lowPass, extended.data(), length / kLowPassChunks * back,
+                    back + 1 == kLowPassChunks ? length : length / kLowPassChunks * (back + 1),
+                    filterState, firstKept(n, D), n + 17, D, decimated.data());
+}
+
+void F0Workspace::transformBlock()
+{
+    if (!analysable_) return;
+    double mean = 0.0;
+    for (int i = 0; i < yLen; ++i)
+        mean += decimated[i];
+    mean /= yLen;
+    for (int i = 0; i < yLen; ++i)
+        decimated[i] -= mean;
+    std::fill(decimated.begin() + yLen, decimated.end(), 0.0);
+    executeFft(forward);
+}
+
+void F0Workspace::band(int b, const double* times)
+{
+    if (!analysable_) return;
+    double* candidates = cells.data() + static_cast<size_t>(b) * m;
+    double* stability = cells.data() + static_cast<size_t>(kF0BandCount + b) * m;
+    const double bandEdge = bandEdgeOf(b);
+    const int h = bandHalfWidth(rate, bandEdge);
+    // A band whose accepted range is empty (the lowest: at most 80 Hz and at least 90 Hz) has no
+    // candidate whatever the signal, so its filtering is skipped.
+    const bool accepts = std::max(bandEdge * 0.5, 90.0) <= std::min(bandEdge, 800.0);
+    if (!bandFits(h, N, yLen) || !accepts)
+    {
+        for (int i = 0; i < m; ++i)
+        {
+            candidates[i] = 0.0;
+            stability[i] = kNoDeviation / (0.0 + 1e-8);
+        }
+        return;
+    }
+    const FftComplex* window = windowSpectra.data() + static_cast<size_t>(b) * bins;
+    for (int k = 0; k < bins; ++k)
+    {
+        const FftComplex p = window[k];
+        const FftComplex u = spectrum[k];
+        filterSpectrum[k] = {p.re * u.re - p.im * u.im, p.re * u.im + p.im * u.re};
+    }
+    executeFft(filterInverse);
+    bandFromFiltered(filterBuffer.data(), h, bandEdge, rate, yLen, times, m, bandSignal.data(),
+                     centres.data(), frequencies.data(), kinds.data(), candidates,
+                     deviations.data());
+    for (int i = 0; i < m; ++i)
+        stability[i] = deviations[i] / (candidates[i] + 1e-8);
+}
+
+void F0Workspace::select(double* f0)
+{
+    if (m <= 0) return;
+    traceF0Contour(kF0BandCount, m, f0Rows, stabilityRows, trace_);
+    std::copy(trace_.step4, trace_.step4 + m, f0);
 }

@@ -5,12 +5,17 @@
 // crossings, peaks and dips gives four f0 readings per frame; their mean is the band's candidate
 // and their spread its stability. selectF0Contour (f0contour.h) turns the candidates into a track.
 //
-// Real-time: every function here runs on the audio thread inside the block step; none takes a
-// lock, and each says below whether it allocates.
+// The one-call functions allocate their working storage per call. A real-time caller makes one
+// F0Workspace per block geometry instead (allocating, off the audio thread) and runs the block
+// through the stage functions, which allocate nothing, take no lock and do no I/O; they compute
+// exactly the same numbers as estimateF0.
 #pragma once
 
+#include "decimationdesign.h"
 #include "f0contour.h"
 #include "fft.h"
+
+#include <vector>
 
 // Bands of the candidate map, fixed whatever the rate: 1 + trunc(2 log2(10)).
 constexpr int kF0BandCount = 7;
@@ -78,3 +83,59 @@ void bandCandidates(double bandEdge, double decimatedRate, int N, int yLen,
 // No allocation, no I/O.
 void zeroCrossingIntervals(const double* s, int length, double rate, double* centres,
                            double* frequencies, int& count);
+
+// Working storage, transform plans and per-geometry tables of the estimator for blocks of n
+// samples at fs Hz, with frames frames (f0FrameCount(n, fs) when negative): the transforms of the
+// seven band windows are made here, once. Throws std::bad_alloc when it cannot allocate.
+class F0Workspace
+{
+public:
+    F0Workspace(int n, int fs, int frames = -1);
+    ~F0Workspace();
+    F0Workspace(const F0Workspace&) = delete;
+    F0Workspace& operator=(const F0Workspace&) = delete;
+
+    // False when blocks of this length and rate cannot be analysed: they come out unvoiced.
+    bool analysable() const { return analysable_; }
+    int frameCount() const { return m; }
+    // Map rows of the last block (kF0BandCount rows of m) and its contour trace.
+    const double* const* f0Map() const { return f0Rows; }
+    const double* const* stabilityMap() const { return stabilityRows; }
+    const F0ContourTrace& trace() const { return trace_; }
+
+    // Number of lowPassChunk steps per block: the two filter passes are cut into this many
+    // pieces each so that no single step holds much of the block's work.
+    static constexpr int kLowPassChunks = 4;
+
+    // The stages of one block, in this order: loadBlock; lowPassChunk(0 .. 2 * kLowPassChunks - 1);
+    // transformBlock; band(0 .. kF0BandCount - 1); select. None allocates, locks or does I/O.
+    // x stays read until transformBlock; times (m frame times) until the last band.
+    void loadBlock(const double* x);
+    void lowPassChunk(int chunk);
+    void transformBlock();
+    void band(int b, const double* times);
+    // Writes the block's f0 (m values) and fills the trace.
+    void select(double* f0);
+
+private:
+    void releasePlans();
+
+    int n = 0, fs = 0, D = 0, N = 0, yLen = 0, m = 0, bins = 0;
+    double rate = 0.0;
+    bool analysable_ = false;
+    const DecimationCoefficients* lowPass = nullptr;
+    double filterState[3] = {};
+    std::vector<double> extended;     // the block with its reflected ends, filtered in place
+    std::vector<double> decimated;    // N values
+    std::vector<FftComplex> spectrum; // N/2 + 1 bins
+    std::vector<double> filterBuffer; // N values
+    std::vector<FftComplex> filterSpectrum;
+    std::vector<FftComplex> windowSpectra; // kF0BandCount rows of N/2 + 1 bins
+    std::vector<double> bandSignal, centres, frequencies, kinds, deviations;
+    std::vector<double> cells; // f0 rows, stability rows, then best and five contours
+    const double* f0Rows[kF0BandCount] = {};
+    const double* stabilityRows[kF0BandCount] = {};
+    F0ContourTrace trace_{};
+    FftPlan forward{}, filterForward{}, filterInverse{};
+    int plansMade = 0;
+};

@@ -1,8 +1,12 @@
 // The only platform-dependent code of the engine: where the dump goes and how it is opened.
 #include "f0map.h"
 
+#include "fixedtext.h"
+
+#include <atomic>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #ifdef _WIN32
@@ -84,9 +88,7 @@ std::FILE* openF0MapFile()
     const int dirFd = openDumpFolder();
     if (dirFd < 0) return nullptr;
     // O_NOFOLLOW: a link at the file name is refused, not written through. O_NONBLOCK keeps a
-    // FIFO at the name from stalling the audio thread; it is refused below. No O_TRUNC: freeing
-    // the old contents first can cost more than the whole dump, so dumpF0Map overwrites them and
-    // cuts the file to the new length instead.
+    // FIFO at the name from stalling the caller; it is refused below.
     const int fd =
         openat(dirFd, kFileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     close(dirFd);
@@ -103,59 +105,127 @@ std::FILE* openF0MapFile()
 #endif
 }
 
-namespace
+void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map,
+                 const double* const* stabilityMap, const F0ContourTrace& trace)
 {
-// Writes ",%f" of v. std::to_chars with fixed precision 6 is defined to give printf's "%f" text
-// exactly and is several times faster, which matters as the dump is written on the audio thread.
-void putFixed(std::FILE* file, double v)
-{
-    char text[400];
-    text[0] = ',';
-    const auto result = std::to_chars(text + 1, text + sizeof text, v, std::chars_format::fixed, 6);
-    if (result.ec == std::errc())
-        std::fwrite(text, 1, static_cast<size_t>(result.ptr - text), file);
-    else
-        std::fprintf(file, ",%f", v);
+    char field[kFixed6MaxChars + 16];
+    const auto appendInt = [&](const char* prefix, int value)
+    {
+        const size_t length = std::strlen(prefix);
+        std::memcpy(field, prefix, length);
+        const auto end = std::to_chars(field + length, field + sizeof field, value).ptr;
+        text.append(field, static_cast<size_t>(end - field));
+    };
+    const auto appendValue = [&](double v)
+    {
+        field[0] = ',';
+        text.append(field, static_cast<size_t>(appendFixed6(field + 1, v) - field));
+    };
+    for (int b = 1; b < bands; ++b)
+        appendInt(",map", b);
+    for (int b = 1; b < bands; ++b)
+        appendInt(",stab", b);
+    text += ",BEST,base,step1,step2,step3,step4\n";
+    for (int i = 0; i < m; ++i)
+    {
+        appendInt("", i);
+        for (int b = 1; b < bands; ++b)
+            appendValue(f0Map[b][i]);
+        for (int b = 1; b < bands; ++b)
+            appendValue(stabilityMap[b][i]);
+        for (const double* column :
+             {trace.best, trace.base, trace.step1, trace.step2, trace.step3, trace.step4})
+            appendValue(column[i]);
+        text += '\n';
+    }
 }
-} // namespace
 
 void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
                 const double* const* stabilityMap, const F0ContourTrace& trace)
 {
-    for (int b = 1; b < bands; ++b)
-        std::fprintf(file, ",map%d", b);
-    for (int b = 1; b < bands; ++b)
-        std::fprintf(file, ",stab%d", b);
-    std::fputs(",BEST,base,step1,step2,step3,step4\n", file);
-    for (int i = 0; i < m; ++i)
+    std::string text;
+    formatF0Map(text, bands, m, f0Map, stabilityMap, trace);
+    std::fwrite(text.data(), 1, text.size(), file);
+}
+
+namespace
+{
+// A temporary name no other writer uses at the same time: process id and a running count.
+std::string temporaryName()
+{
+    static std::atomic<unsigned> serial{0};
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    return std::string(kFileName) + "." + std::to_string(process) + "." +
+           std::to_string(serial.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
+}
+} // namespace
+
+bool replaceF0MapFile(const std::string& text)
+{
+    const std::string temporary8 = temporaryName();
+#ifdef _WIN32
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD len = GetTempPathW(MAX_PATH + 1, folder);
+    if (len == 0 || len > MAX_PATH) return false;
+    std::wstring path(folder, len);
+    for (const char* c = kFileName; *c; ++c)
+        path += static_cast<wchar_t>(*c);
+    std::wstring temporary(folder, len);
+    for (const char c : temporary8)
+        temporary += static_cast<wchar_t>(c);
+    std::FILE* file = _wfopen(temporary.c_str(), L"wb");
+    if (!file) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written ||
+        !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     {
-        std::fprintf(file, "%d", i);
-        for (int b = 1; b < bands; ++b)
-            putFixed(file, f0Map[b][i]);
-        for (int b = 1; b < bands; ++b)
-            putFixed(file, stabilityMap[b][i]);
-        for (const double* column :
-             {trace.best, trace.base, trace.step1, trace.step2, trace.step3, trace.step4})
-            putFixed(file, column[i]);
-        std::fputc('\n', file);
+        _wremove(temporary.c_str());
+        return false;
     }
+    return true;
+#else
+    const int dirFd = openDumpFolder();
+    if (dirFd < 0) return false;
+    const std::string& temporary = temporary8;
+    // Anything but a regular file at the final name (a link, a folder, a FIFO) is left alone and
+    // the dump skipped.
+    struct stat st;
+    if (fstatat(dirFd, kFileName, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+    {
+        close(dirFd);
+        return false;
+    }
+    const int fd = openat(dirFd, temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+    {
+        close(dirFd);
+        return false;
+    }
+    size_t done = 0;
+    while (done < text.size())
+    {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const bool ok = close(fd) == 0 && done == text.size() &&
+                    renameat(dirFd, temporary.c_str(), dirFd, kFileName) == 0;
+    if (!ok) unlinkat(dirFd, temporary.c_str(), 0);
+    close(dirFd);
+    return ok;
+#endif
 }
 
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,
                const F0ContourTrace& trace)
 {
-    std::FILE* file = openF0MapFile();
-    if (!file) return;
-    writeF0Map(file, bands, m, f0Map, stabilityMap, trace);
-#ifndef _WIN32
-    // Cut off what is left of the previous dump. The dump is best effort: a failure here only
-    // leaves old lines after the new ones.
-    const long end = std::fflush(file) == 0 ? std::ftell(file) : -1;
-    if (end >= 0)
-    {
-        const int cut = ftruncate(fileno(file), end);
-        static_cast<void>(cut);
-    }
-#endif
-    std::fclose(file);
+    std::string text;
+    formatF0Map(text, bands, m, f0Map, stabilityMap, trace);
+    replaceF0MapFile(text);
 }

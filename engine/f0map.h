@@ -2,25 +2,33 @@
 //
 // The file lives in the user's own cache folder ($XDG_CACHE_HOME/halvern, else
 // $HOME/.cache/halvern) on POSIX systems and in the user's temporary folder on Windows, never in
-// the host's working directory. The file is replaced on every block.
+// the host's working directory. Each dump is written beside the final name and renamed over it,
+// so a reader, or another instance writing at the same time, never sees a torn or mixed file.
+// Nothing here is meant for the audio thread: it formats text into growing strings and does I/O.
 #pragma once
 
 #include "f0contour.h"
 
 #include <cstdio>
+#include <string>
 
-// Opens f0map.txt for writing from its start (dumpF0Map cuts it to what it wrote; on Windows it
-// is replaced); null when it cannot be opened safely (the folder cannot be made, is not the
-// user's own, or the file name is a symbolic link).
-// Real-time: file I/O (may create the folder); no lock; the C library may allocate the stream.
+// Opens f0map.txt in place for writing from its start; null when it cannot be opened safely (the
+// folder cannot be made, is not the user's own, or the name is a link or not a regular file).
 std::FILE* openF0MapFile();
 
-// Writes the header and one line per frame (m of them) for bands map rows; does not close file.
-// Real-time: file I/O; no allocation of its own; no lock.
+// Appends the header and one line per frame (m of them) for bands map rows to text.
+void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map,
+                 const double* const* stabilityMap, const F0ContourTrace& trace);
+
+// The same text written to file (not closed).
 void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
                 const double* const* stabilityMap, const F0ContourTrace& trace);
 
-// Opens, writes and closes the dump; skips it silently when the file cannot be opened.
-// Real-time: file I/O; no lock; the C library may allocate the stream.
+// Writes text to a file of its own beside f0map.txt and renames it over f0map.txt. False, leaving
+// nothing behind, when the folder is unsafe, the name is taken by anything but a regular file, or a
+// write fails.
+bool replaceF0MapFile(const std::string& text);
+
+// Formats and replaces the dump; skips it silently when it cannot be written.
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,
                const F0ContourTrace& trace);

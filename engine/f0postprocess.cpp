@@ -1,6 +1,8 @@
 #include "f0postprocess.h"
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 // Audio thread: no allocation, no lock, no I/O.
 void smoothF0Track(double* f0, int m, double* scratch)
@@ -44,22 +46,33 @@ double snapToScale(const ControlState& state, double f0)
         return f0;
     const int k = static_cast<int>(std::floor(s * 0.08333333333333333));
 
+    // The enabled notes nearest s from below and from above: every other enabled note lies at
+    // least a semitone further away on its side, so the scan of the three octaves around s (in
+    // increasing n, keeping the first strictly nearer note) ends on one of these two, the lower
+    // one on a tie.
+    const int from = 12 * (k - 1);
+    const int to = 12 * (k + 1) + 11;
+    const int around = std::min(std::max(static_cast<int>(std::floor(s)), from), to);
+    int below = around;
+    while (below >= from && state.noteOn[((below % 12) + 12) % 12] == 0)
+        --below;
+    int above = around + 1;
+    while (above <= to && state.noteOn[((above % 12) + 12) % 12] == 0)
+        ++above;
     double best = 10000000.0;
     int bestNote = 0;
     bool found = false;
-    for (int o = k - 1; o <= k + 1; ++o)
-        for (int c = 0; c < 12; ++c)
+    for (const int n : {below, above})
+    {
+        if (n < from || n > to) continue;
+        const double distance = std::fabs(s - n);
+        if (distance < best) // below comes first: a tie keeps the lower note
         {
-            if (state.noteOn[c] == 0) continue;
-            const int n = 12 * o + c;
-            const double distance = std::fabs(s - n);
-            if (distance < best) // strict: on a tie the lower note stays
-            {
-                best = distance;
-                bestNote = n;
-                found = true;
-            }
+            best = distance;
+            bestNote = n;
+            found = true;
         }
+    }
     if (!found) return f0;
     return std::pow(2.0, bestNote * 0.08333333333333333) * 440.0;
 }

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 namespace
@@ -29,6 +34,19 @@ int64_t clampIndex(int64_t k, int B)
 double usableF0(double f)
 {
     return (f > 0.0 && std::isfinite(f)) ? f : kUnvoicedF0;
+}
+
+// trunc(v) for |v| < 2e9 (+-2e9 beyond, 2e9 for NaN): a conversion the compiler can vectorise.
+double truncBelow2e9(double v)
+{
+    return static_cast<double>(static_cast<int32_t>(v < 2e9 ? (v > -2e9 ? v : -2e9) : 2e9));
+}
+
+// floor(v) for v >= 0 by truncation, which needs no call into the maths library; values too large
+// for a 64-bit integer (and NaN) take std::floor.
+double floorOfPositive(double v)
+{
+    return v < 9e15 ? static_cast<double>(static_cast<int64_t>(v)) : std::floor(v);
 }
 
 void clearGrain(double* grain, int N)
@@ -57,13 +75,19 @@ int splitFrameSegments(const double* f0Track, int T, GrainSegment* segments)
     return count;
 }
 
-// Audio thread: allocates its peak-search scratch per call; no lock, no I/O.
-void findSegmentAnchors(const double* x, int B, int rate, double P, const double* f0Track,
-                        GrainSegment* segments, int segmentCount)
+namespace
 {
-    // Two periods of any f0 down to 40 Hz; longer periods are cut to fit.
-    const int capacity = static_cast<int>(2.0 * rate * 0.025);
-    std::vector<double> v(std::max(capacity, 2));
+// Two periods of any f0 down to 40 Hz; longer periods are cut to fit.
+int peakCapacity(int rate)
+{
+    return static_cast<int>(2.0 * rate * 0.025);
+}
+
+// findSegmentAnchors over caller scratch v of max(peakCapacity(rate), 2) values.
+void anchorSegments(const double* x, int B, int rate, double P, const double* f0Track,
+                    GrainSegment* segments, int segmentCount, double* v)
+{
+    const int capacity = peakCapacity(rate);
 
     auto anchorAt = [&](int c, int& period)
     {
@@ -106,13 +130,96 @@ void findSegmentAnchors(const double* x, int B, int rate, double P, const double
         }
     }
 }
+} // namespace
 
-// Audio thread: allocates its wrapped-phase and raw-mark scratch per call; no lock, no I/O.
-int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
-                    int segmentCount, double* marks)
+// Audio thread: allocates its peak-search scratch per call; no lock, no I/O.
+void findSegmentAnchors(const double* x, int B, int rate, double P, const double* f0Track,
+                        GrainSegment* segments, int segmentCount)
 {
-    std::vector<double> w(B);
-    std::vector<double> raw(B);
+    std::vector<double> v(std::max(peakCapacity(rate), 2));
+    anchorSegments(x, B, rate, P, f0Track, segments, segmentCount, v.data());
+}
+
+namespace
+{
+// How close to a turn boundary, or to each other, wrapped phases computed by multiplies may be
+// before fmod must decide: far above their error.
+constexpr double kWrapGuard = 1e-9;
+
+// The anchor-relative phase d shifted by whole turns, d + 2 pi floor(|d| / 2 pi + 1), and its
+// remainder by 2 pi: the wrapped phase whose wraps make the marks.
+double shiftedPhase(double d)
+{
+    return d + kTwoPi * floorOfPositive(std::fabs(d) / kTwoPi + 1.0);
+}
+
+// w[k] = fmod(shiftedPhase(phase[k] - ref), 2 pi) for k in [start, end). fmod is exact but slow;
+// the turns and the remainder by multiplies are within 1e-12 of the exact ones for phases below
+// 1e6 radians, so they are kept wherever they cannot differ from fmod's result by more than that:
+// away from the ends of [0, 2 pi) and from whole turns. Elsewhere fmod gives the value.
+void wrappedPhases(const double* phase, double ref, int64_t start, int64_t end, double* w)
+{
+    const auto exact = [&](int64_t k) { return std::fmod(shiftedPhase(phase[k] - ref), kTwoPi); };
+    int64_t k = start;
+#if defined(__SSE2__)
+    const __m128d refs = _mm_set1_pd(ref);
+    const __m128d inverse = _mm_set1_pd(1.0 / kTwoPi);
+    const __m128d turn = _mm_set1_pd(kTwoPi);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d low = _mm_set1_pd(kWrapGuard);
+    const __m128d high = _mm_set1_pd(1.0 - kWrapGuard);
+    const __m128d turnHigh = _mm_set1_pd(kTwoPi - kWrapGuard);
+    const __m128d largest = _mm_set1_pd(1e6);
+    const __m128d limit = _mm_set1_pd(2e9);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    // Truncation of values within +-2e9 (the others are refused by the tests below).
+    const auto trunc = [&](__m128d v)
+    {
+        v = _mm_min_pd(v, limit);
+        v = _mm_max_pd(v, _mm_sub_pd(_mm_setzero_pd(), limit));
+        return _mm_cvtepi32_pd(_mm_cvttpd_epi32(v));
+    };
+    for (; k + 1 < end; k += 2)
+    {
+        const __m128d d = _mm_sub_pd(_mm_loadu_pd(phase + k), refs);
+        const __m128d magnitude = _mm_andnot_pd(sign, d);
+        const __m128d turns = _mm_add_pd(_mm_mul_pd(magnitude, inverse), one);
+        const __m128d whole = trunc(turns);
+        const __m128d a = _mm_add_pd(d, _mm_mul_pd(turn, whole));
+        const __m128d r = _mm_sub_pd(a, _mm_mul_pd(trunc(_mm_mul_pd(a, inverse)), turn));
+        const __m128d fraction = _mm_sub_pd(turns, whole);
+        __m128d kept = _mm_cmplt_pd(magnitude, largest);
+        kept = _mm_and_pd(kept, _mm_cmpge_pd(fraction, low));
+        kept = _mm_and_pd(kept, _mm_cmple_pd(fraction, high));
+        kept = _mm_and_pd(kept, _mm_cmpge_pd(r, low));
+        kept = _mm_and_pd(kept, _mm_cmple_pd(r, turnHigh));
+        _mm_storeu_pd(w + k, r);
+        const int refused = _mm_movemask_pd(kept) ^ 3;
+        if (refused & 1) w[k] = exact(k);
+        if (refused & 2) w[k + 1] = exact(k + 1);
+    }
+#endif
+    for (; k < end; ++k)
+    {
+        const double d = phase[k] - ref;
+        const double turns = std::fabs(d) * (1.0 / kTwoPi) + 1.0;
+        const double whole = truncBelow2e9(turns);
+        const double a = d + kTwoPi * whole;
+        const double r = a - truncBelow2e9(a * (1.0 / kTwoPi)) * kTwoPi;
+        const bool kept = (std::fabs(d) < 1e6) & (turns - whole >= kWrapGuard) &
+                          (turns - whole <= 1.0 - kWrapGuard) & (r >= kWrapGuard) &
+                          (r <= kTwoPi - kWrapGuard);
+        w[k] = kept ? r : exact(k);
+    }
+}
+} // namespace
+
+namespace
+{
+// placePitchMarks over caller scratch w and raw of B values each.
+int marksOfSegments(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                    int segmentCount, double* marks, double* w, double* raw)
+{
     int count = 0;
     for (int s = 0; s < segmentCount; ++s)
     {
@@ -122,15 +229,35 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
         const int64_t end = std::min<int64_t>(
             B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
 
+        // The phase relative to the anchor, reduced into [0, 2 pi). Where two values lie within
+        // twice the guard of each other their order is taken from fmod itself, so the marks are
+        // exactly those of fmod.
         const double ref = phase[seg.a0];
-        for (int64_t k = start; k < end; ++k)
-        {
-            const double d = phase[k] - ref;
-            w[k] = std::fmod(d + kTwoPi * std::floor(std::fabs(d) / kTwoPi + 1.0), kTwoPi);
-        }
+        wrappedPhases(phase, ref, start, end, w);
         int rawCount = 0;
-        for (int64_t k = start; k + 1 < end; ++k)
-            if (w[k] > w[k + 1]) raw[rawCount++] = static_cast<double>(k) / rate;
+        const auto test = [&](int64_t k)
+        {
+            const bool wraps = std::fabs(w[k] - w[k + 1]) > 2.0 * kWrapGuard
+                                   ? w[k] > w[k + 1]
+                                   : std::fmod(shiftedPhase(phase[k] - ref), kTwoPi) >
+                                         std::fmod(shiftedPhase(phase[k + 1] - ref), kTwoPi);
+            if (wraps) raw[rawCount++] = static_cast<double>(k) / rate;
+        };
+        int64_t k = start;
+#if defined(__SSE2__)
+        // Where the phase clearly rises from k to k + 1 nothing wraps; only the other pairs are
+        // tested, two pairs at a time.
+        const __m128d rise = _mm_set1_pd(2.0 * kWrapGuard);
+        for (; k + 2 < end; k += 2)
+        {
+            const __m128d step = _mm_sub_pd(_mm_loadu_pd(w + k + 1), _mm_loadu_pd(w + k));
+            const int doubtful = _mm_movemask_pd(_mm_cmpngt_pd(step, rise));
+            if (doubtful & 1) test(k);
+            if (doubtful & 2) test(k + 1);
+        }
+#endif
+        for (; k + 1 < end; ++k)
+            test(k);
 
         if (seg.a1 != -1 && rawCount > 0)
         {
@@ -155,17 +282,37 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
     }
     return count;
 }
+} // namespace
 
-// Audio thread: no allocation, no lock, no I/O.
-void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
-              double f, double* grain, int N, GrainWindowCache* window)
+// Audio thread: allocates its wrapped-phase and raw-mark scratch per call; no lock, no I/O.
+int placePitchMarks(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                    int segmentCount, double* marks)
+{
+    std::vector<double> w(B);
+    std::vector<double> raw(B);
+    return marksOfSegments(phase, B, rate, P, segments, segmentCount, marks, w.data(), raw.data());
+}
+
+namespace
+{
+// cutGrain with the window of a grain length t (its first stored values) from windowOf(t, stored).
+// With wholeTail false only the entries overlap-add can read are written: the samples, the one
+// zero after them and the half length (it reads no further than index t; see resynthesis.cpp).
+template <class WindowOf>
+void cutGrainWith(const double* x, int B, int rate, const double* marks, int markCount, double tau,
+                  double f, double* grain, int N, bool wholeTail, WindowOf&& windowOf)
 {
     int64_t o = 0;
     if (markCount > 0)
     {
         double nearest = marks[0];
+        double distance = std::fabs(nearest - tau);
         for (int i = 1; i < markCount; ++i)
-            if (std::fabs(marks[i] - tau) < std::fabs(nearest - tau)) nearest = marks[i];
+            if (std::fabs(marks[i] - tau) < distance)
+            {
+                nearest = marks[i];
+                distance = std::fabs(nearest - tau);
+            }
         o = floorIndex(nearest * rate + 0.5) + 1;
     }
     f = usableF0(f);
@@ -176,34 +323,122 @@ void cutGrain(const double* x, int B, int rate, const double* marks, int markCou
     // A grain reaching the block's last sample would be cut short: leave it empty instead.
     if (o - u + t >= B)
     {
-        clearGrain(grain, N);
+        if (wholeTail)
+            clearGrain(grain, N);
+        else
+            grain[half - 1] = 0.0;
         return;
     }
     // Only the first N/2 - 1 samples fit the buffer; the rest of a longer grain is dropped.
     const int64_t stored = std::min<int64_t>(t, half - 1);
-    GrainWindowCache local;
-    GrainWindowCache& cache = window ? *window : local;
-    if (cache.length != t)
+    const double* window = windowOf(t, stored);
+    const int64_t begin = o - u;
+    if (begin >= 0 && begin + stored <= B)
     {
-        cache.values.resize(static_cast<size_t>(half));
+        const double* source = x + begin;
         for (int64_t i = 0; i < stored; ++i)
-            cache.values[i] = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) /
-                                                   static_cast<double>(t + 1));
-        cache.length = t;
+            grain[i] = window[i] * source[i];
     }
-    for (int64_t i = 0; i < stored; ++i)
-        grain[i] = cache.values[i] * x[clampIndex(o - u + i, B)];
-    std::fill(grain + stored, grain + half, 0.0);
+    else
+        for (int64_t i = 0; i < stored; ++i)
+            grain[i] = window[i] * x[clampIndex(begin + i, B)];
+    if (wholeTail)
+        std::fill(grain + stored, grain + half, 0.0);
+    else if (stored < half - 1)
+        grain[stored] = 0.0;
     grain[half - 1] = static_cast<double>(t / 2);
 }
 
-// Audio thread: allocates its scratch per call and frees it before returning; no lock, no I/O.
+// The first stored values of the Hann window of t points without its zero end points.
+void hannWindow(int64_t t, int64_t stored, double* values)
+{
+    for (int64_t i = 0; i < stored; ++i)
+        values[i] =
+            0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i + 1) / static_cast<double>(t + 1));
+}
+} // namespace
+
+// Audio thread: allocates only when no window cache is given; no lock, no I/O.
+void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
+              double f, double* grain, int N, GrainWindowCache* window)
+{
+    GrainWindowCache local;
+    GrainWindowCache& cache = window ? *window : local;
+    cutGrainWith(x, B, rate, marks, markCount, tau, f, grain, N, true,
+                 [&](int64_t t, int64_t stored)
+                 {
+                     if (cache.length != t)
+                     {
+                         cache.values.resize(static_cast<size_t>(N / 2));
+                         hannWindow(t, stored, cache.values.data());
+                         cache.length = t;
+                     }
+                     return cache.values.data();
+                 });
+}
+
+// Allocates its scratch per call and frees it before returning; no lock, no I/O.
 void extractFrameGrains(const double* x, int B, int rate, const double* frameTimes,
                         const double* f0Track, double* const* frameGrains, int N)
 {
-    // Frames the estimator writes; T never reads beyond them.
     const int frameCount = 1 - static_cast<int>(B / static_cast<double>(rate) * -500.0);
-    const double P = (frameTimes[1] - frameTimes[0]) * 1000.0;
+    GrainWorkspace workspace(B, rate, N, frameCount, true);
+    workspace.prepare(x, frameTimes, f0Track, frameGrains);
+    workspace.marks();
+    workspace.cut(x, f0Track, frameGrains, 1, workspace.frames());
+}
+
+namespace
+{
+// Bytes of window rows a workspace keeps; at 44.1 kHz that is 64 grain lengths.
+constexpr size_t kWindowTableBytes = 512 * 1024;
+} // namespace
+
+GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_, bool wholeGrains_)
+    : B(B_), rate(rate_), N(N_), frameCount(frameCount_), wholeGrains(wholeGrains_),
+      segments(static_cast<size_t>(std::max(frameCount_, 1))),
+      filled(static_cast<size_t>(std::max(frameCount_, 1))), sampleTimes(B_), perSampleF0(B_),
+      phase(B_), wrapped(B_), rawMarks(B_), markTimes(B_),
+      peakScratch(std::max(peakCapacity(rate_), 2))
+{
+    for (int k = 0; k < B; ++k)
+        sampleTimes[k] = static_cast<double>(k) / rate;
+    const size_t row = static_cast<size_t>(std::max(N / 2, 1));
+    const size_t slots = std::max<size_t>(kWindowTableBytes / (row * sizeof(double)), 4);
+    windows.assign(slots * row, 0.0);
+    windowLengths.assign(slots & ~static_cast<size_t>(1), -1);
+    windowOlder.assign(slots / 2, 0);
+}
+
+const double* GrainWorkspace::windowFor(int64_t t, int64_t stored)
+{
+    // Two-way sets of rows: a length shares its set with lengths a multiple of the set count away
+    // (the unvoiced 176 and a voiced length, say), and the one used longer ago gives way.
+    const size_t sets = windowLengths.size() / 2;
+    const size_t set = static_cast<size_t>(t) % sets;
+    size_t slot = 2 * set;
+    if (windowLengths[slot] != t)
+    {
+        if (windowLengths[slot + 1] == t)
+            ++slot;
+        else
+        {
+            slot += windowOlder[set];
+            hannWindow(t, stored, windows.data() + slot * static_cast<size_t>(N / 2));
+            windowLengths[slot] = t;
+        }
+    }
+    windowOlder[set] = static_cast<uint8_t>(1 - (slot - 2 * set));
+    return windows.data() + slot * static_cast<size_t>(N / 2);
+}
+
+void GrainWorkspace::prepare(const double* x, const double* frameTimes, const double* f0Track,
+                             double* const* frameGrains)
+{
+    T = 0;
+    markCount = 0;
+    segmentCount = 0;
+    P = (frameTimes[1] - frameTimes[0]) * 1000.0;
     const double Ps = P * 0.001;
     const double Tfloat = B * (1.0 / rate) / Ps;
     if (!(Ps > 0.0) || !std::isfinite(Tfloat) || Tfloat < 1.0)
@@ -213,38 +448,46 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
             clearGrain(frameGrains[j], N);
         return;
     }
-    const int T = static_cast<int>(std::min<double>(std::floor(Tfloat) + 1.0, frameCount));
+    T = static_cast<int>(std::min<double>(std::floor(Tfloat) + 1.0, frameCount));
 
-    std::vector<GrainSegment> segments(T);
-    const int segmentCount = splitFrameSegments(f0Track, T, segments.data());
-    findSegmentAnchors(x, B, rate, P, f0Track, segments.data(), segmentCount);
+    segmentCount = splitFrameSegments(f0Track, T, segments.data());
+    anchorSegments(x, B, rate, P, f0Track, segments.data(), segmentCount, peakScratch.data());
 
-    std::vector<double> filled(T);
     for (int j = 0; j < T; ++j)
         filled[j] = f0Track[j] == 0.0 ? kUnvoicedF0 : usableF0(f0Track[j]);
-    std::vector<double> sampleTimes(B);
-    std::vector<double> perSampleF0(B);
-    std::vector<double> phase(B);
-    for (int k = 0; k < B; ++k)
-        sampleTimes[k] = static_cast<double>(k) / rate;
     interpolateLinear(frameTimes, filled.data(), T, sampleTimes.data(), B, perSampleF0.data());
+    // The increments first (independent, so the compiler vectorises them), then their sum.
+    const double samplingRate = rate;
+    for (int k = 0; k < B; ++k)
+        phase[k] = kTwoPi * perSampleF0[k] / samplingRate;
     double acc = 0.0;
     for (int k = 0; k < B; ++k)
     {
-        acc += kTwoPi * perSampleF0[k] / rate;
+        acc += phase[k];
         phase[k] = acc;
     }
+    if (wholeGrains)
+        clearGrain(frameGrains[0], N);
+    else
+        frameGrains[0][N / 2 - 1] = 0.0; // an empty grain: nothing of it is read
+}
 
-    std::vector<double> marks(B);
-    const int markCount =
-        placePitchMarks(phase.data(), B, rate, P, segments.data(), segmentCount, marks.data());
+void GrainWorkspace::marks()
+{
+    if (T == 0) return;
+    markCount = marksOfSegments(phase.data(), B, rate, P, segments.data(), segmentCount,
+                                markTimes.data(), wrapped.data(), rawMarks.data());
+}
 
-    clearGrain(frameGrains[0], N);
-    GrainWindowCache window;
-    window.values.resize(static_cast<size_t>(N / 2));
-    for (int j = 1; j < T; ++j)
+void GrainWorkspace::cut(const double* x, const double* f0Track, double* const* frameGrains,
+                         int from, int to)
+{
+    const double Ps = P * 0.001;
+    for (int j = std::max(from, 1); j < std::min(to, T); ++j)
     {
         const double f = f0Track[j] > 71.0 ? f0Track[j] : kUnvoicedF0;
-        cutGrain(x, B, rate, marks.data(), markCount, j * Ps, f, frameGrains[j], N, &window);
+        cutGrainWith(x, B, rate, markTimes.data(), markCount, j * Ps, f, frameGrains[j], N,
+                     wholeGrains,
+                     [this](int64_t t, int64_t stored) { return windowFor(t, stored); });
     }
 }

@@ -1,7 +1,9 @@
 // Pitch marks and one two-period grain per analysis frame.
 //
-// Real-time: runs on the audio thread once per completed block; allocates scratch on entry and
-// frees it before returning; no lock, no I/O.
+// The one-call extractFrameGrains allocates its scratch per call. A real-time caller makes one
+// GrainWorkspace per block geometry instead (allocating, off the audio thread) and runs the block
+// through its stages, which allocate nothing, take no lock and do no I/O and give exactly the
+// same grains.
 #pragma once
 
 #include <cstdint>
@@ -53,3 +55,42 @@ struct GrainWindowCache
 // cache is given.
 void cutGrain(const double* x, int B, int rate, const double* marks, int markCount, double tau,
               double f, double* grain, int N, GrainWindowCache* window = nullptr);
+
+// Scratch and window tables of extractFrameGrains for blocks of B samples at rate, grain buffers
+// of N/2 + 1 doubles and frameCount frames. Throws std::bad_alloc when it cannot allocate.
+// With wholeGrains false the stages write only what overlapAddGrains reads of a grain: its
+// samples, the zero after them and its half length; entries further on keep older values.
+class GrainWorkspace
+{
+public:
+    GrainWorkspace(int B, int rate, int N, int frameCount, bool wholeGrains = false);
+
+    // The stages of one block, in this order: prepare (segments, anchors, phase; empties frame
+    // 0's grain); marks; cut over frames [from, to) in ascending pieces covering 1 .. frames() - 1.
+    // x, frameTimes and f0Track must stay unchanged until the last cut.
+    void prepare(const double* x, const double* frameTimes, const double* f0Track,
+                 double* const* frameGrains);
+    void marks();
+    void cut(const double* x, const double* f0Track, double* const* frameGrains, int from, int to);
+    int frames() const { return T; }
+
+private:
+    // The Hann window of grain length t, from a small table of recently used lengths: a voice
+    // moves among a few dozen lengths, so the cosines are mostly computed once per length.
+    const double* windowFor(int64_t t, int64_t stored);
+
+    int B, rate, N, frameCount;
+    bool wholeGrains;
+    int T = 0;
+    double P = 0.0;
+    int segmentCount = 0;
+    int markCount = 0;
+    std::vector<GrainSegment> segments;
+    std::vector<double> filled;
+    std::vector<double> sampleTimes; // k / rate, fixed by the geometry
+    std::vector<double> perSampleF0, phase, wrapped, rawMarks, markTimes;
+    std::vector<double> peakScratch;
+    std::vector<double> windows;        // windowSlots rows of N/2 values
+    std::vector<int64_t> windowLengths; // grain length each row holds, -1 = none
+    std::vector<uint8_t> windowOlder;   // per set of two rows: the one to replace next
+};

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 constexpr double kUnvoicedF0 = 500.0;
@@ -14,6 +18,46 @@ int64_t frameIndex(double t, double t0, int limit)
     const double v = (t - t0) * 500.0 + 0.5;
     if (!(v < static_cast<double>(limit))) return limit;
     return static_cast<int64_t>(v);
+}
+// Adds count samples of the grain read at step, from output sample from on, into out[0 ..).
+// At step 1 the interpolation weight is always 0, and adding g[k] + 0 * (g[k+1] - g[k]) into a
+// ring cell (never -0: cells start at +0 and only ever have values added) gives the same bits as
+// adding g[k].
+void addGrain(const double* g, int half, double step, int64_t from, int64_t count, double* out)
+{
+    const double last = static_cast<double>(half - 2);
+    if (step == 1.0)
+    {
+        for (int64_t j = 0; j < count; ++j)
+            out[j] += g[std::min<int64_t>(from + j, half - 2)];
+        return;
+    }
+    int64_t j = 0;
+#if defined(__SSE2__)
+    // Two samples at a time, each lane with exactly the scalar operations below.
+    const __m128d steps = _mm_set1_pd(step);
+    const __m128d lasts = _mm_set1_pd(last);
+    const __m128d pair = _mm_set_pd(1.0, 0.0);
+    for (; j + 1 < count; j += 2)
+    {
+        const __m128d i = _mm_add_pd(_mm_set1_pd(static_cast<double>(from + j)), pair);
+        const __m128d q = _mm_min_pd(_mm_mul_pd(i, steps), lasts);
+        const __m128i k = _mm_cvttpd_epi32(q);
+        const __m128d weight = _mm_sub_pd(q, _mm_cvtepi32_pd(k));
+        const __m128d at0 = _mm_loadu_pd(g + _mm_cvtsi128_si32(k));
+        const __m128d at1 = _mm_loadu_pd(g + _mm_cvtsi128_si32(_mm_shuffle_epi32(k, 1)));
+        const __m128d a = _mm_unpacklo_pd(at0, at1);
+        const __m128d b = _mm_unpackhi_pd(at0, at1);
+        const __m128d value = _mm_add_pd(a, _mm_mul_pd(_mm_sub_pd(b, a), weight));
+        _mm_storeu_pd(out + j, _mm_add_pd(_mm_loadu_pd(out + j), value));
+    }
+#endif
+    for (; j < count; ++j)
+    {
+        const double q = std::min(static_cast<double>(from + j) * step, last);
+        const int k = static_cast<int>(q);
+        out[j] += g[k] + (g[k + 1] - g[k]) * (q - k);
+    }
 }
 } // namespace
 
@@ -35,13 +79,20 @@ void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState*
     // (or is not a number) restarts at the block's first sample instead of reading frame -1.
     if (!(t >= t0)) t = t0;
     int64_t j = frameIndex(t, t0, frameLimit);
+    int ratioFrame = -1;
+    double r = 1.0;
     while (j < frameLimit)
     {
         const int frame = static_cast<int>(j);
         const int64_t p = static_cast<int64_t>(std::floor(t * rate));
 
-        const double r = static_cast<double>(
-            std::pow(2.0f, frameControls[frame].formantCents * (1.0f / 1200.0f)));
+        // Consecutive pulses mostly fall in the same frame: its ratio is computed once.
+        if (frame != ratioFrame)
+        {
+            r = static_cast<double>(
+                std::pow(2.0f, frameControls[frame].formantCents * (1.0f / 1200.0f)));
+            ratioFrame = frame;
+        }
         const double* g = frameGrains[frame];
         const double h = g[half - 1];
         const double inverse = 1.0 / r;
@@ -51,14 +102,11 @@ void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState*
         const int64_t n = 2 * static_cast<int64_t>(std::min(halfLength, 0.5 * maxLength));
         const double step = 1.0 / inverse;
 
-        int64_t cell = ((originSample + p) % ringSize + ringSize) % ringSize;
-        for (int64_t i = 0; i < n; ++i)
-        {
-            const double q = std::min(static_cast<double>(i) * step, static_cast<double>(half - 2));
-            const int k = static_cast<int>(q);
-            outputRing[cell] += g[k] + (g[k + 1] - g[k]) * (q - k);
-            if (++cell == ringSize) cell = 0;
-        }
+        // The grain's cells as at most two contiguous stretches of the ring.
+        const int64_t cell = ((originSample + p) % ringSize + ringSize) % ringSize;
+        const int64_t first = std::min<int64_t>(n, ringSize - cell);
+        addGrain(g, half, step, 0, first, outputRing + cell);
+        addGrain(g, half, step, first, n - first, outputRing);
 
         double f = f0Track[frame];
         if (f == 0.0 || !(f > 0.0) || !std::isfinite(f))

@@ -1,9 +1,5 @@
 #include "vexilvst.h"
 
-#include "f0estimation.h"
-#include "f0postprocess.h"
-#include "grains.h"
-#include "resynthesis.h"
 #include "vstgui.h"
 
 #include <algorithm>
@@ -11,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -63,6 +63,51 @@ int noteOfParam(VstInt32 index)
     return index % 12;
 }
 
+// Widens count input samples into the block; a NaN or infinity must never reach the analysis or
+// the ring, so it becomes 0 (x - x is 0 exactly for finite x).
+void readInput(const float* in, double* block, int count)
+{
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd();
+    for (; k + 1 < count; k += 2)
+    {
+        const __m128d x =
+            _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(in + k))));
+        _mm_storeu_pd(block + k, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero), x));
+    }
+#endif
+    for (; k < count; ++k)
+    {
+        const double x = in[k];
+        block[k] = std::isfinite(x) ? x : 0.0;
+    }
+}
+
+// Reads count output samples from the ring from cell pos on, clearing each cell after reading;
+// returns the cell after the last one read.
+int readOutput(double* ring, int ringSize, int pos, float* out, int count)
+{
+    while (count > 0)
+    {
+        const int stretch = std::min(count, ringSize - pos);
+        const double* cells = ring + pos;
+        int k = 0;
+#if defined(__SSE2__)
+        for (; k + 1 < stretch; k += 2)
+            _mm_storel_pi(reinterpret_cast<__m64*>(out + k), _mm_cvtpd_ps(_mm_loadu_pd(cells + k)));
+#endif
+        for (; k < stretch; ++k)
+            out[k] = static_cast<float>(cells[k]);
+        std::fill(ring + pos, ring + pos + stretch, 0.0);
+        out += stretch;
+        count -= stretch;
+        pos += stretch;
+        if (pos == ringSize) pos = 0;
+    }
+    return pos;
+}
+
 } // namespace
 
 SharedControls::SharedControls() : pitchCents(0.0f), formantCents(0.0f), scaleOn(0)
@@ -83,18 +128,29 @@ ControlState SharedControls::load() const
 }
 
 VexilVST::Buffers::Buffers(const AnalysisGeometry& g)
-    : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength), outputRing(g.ringSize, 0.0),
-      f0Track(g.frameCount, 0.0), frameTimes(g.frameCount, 0.0), frameControls(g.frameCount),
-      grainStorage(static_cast<size_t>(g.frameCount) * (g.frameLength / 2 + 1), 0.0),
-      frameGrains(g.frameCount), smoothScratch(g.frameCount, 0.0)
+    : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength),
+      snapshotKept(g.blockLength, 0), outputRing(g.ringSize, 0.0), dump(g.frameCount),
+      job(g, outputRing.data(), &dump)
 {
+    // A frame reads the snapshot of the sample at its time, in its own block or, for the first
+    // frames, carried over from the previous block's tail.
+    const int carried = g.blockLength - g.blockOverlap;
     for (int j = 0; j < g.frameCount; ++j)
-        frameGrains[j] = grainStorage.data() + static_cast<size_t>(j) * (g.frameLength / 2 + 1);
+    {
+        const int k = job.frameSample(j);
+        snapshotKept[k] = 1;
+        if (k < g.blockOverlap)
+        {
+            snapshotKept[carried + k] = 1;
+            tailSnapshots.push_back(k);
+        }
+    }
 }
 
 VexilVST::VexilVST(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, 1, kNumParams),
-      geom(AnalysisGeometry::forRate(static_cast<int>(sampleRate))), buffers(geom)
+      geom(AnalysisGeometry::forRate(static_cast<int>(sampleRate))),
+      buffers(std::make_unique<Buffers>(geom))
 {
     setNumInputs(1);
     setNumOutputs(1);
@@ -107,7 +163,10 @@ VexilVST::VexilVST(audioMasterCallback audioMaster)
     setInitialDelay(geom.latency);
 }
 
-VexilVST::~VexilVST() = default;
+VexilVST::~VexilVST()
+{
+    buffers->job.finish(); // its map belongs in the dump, written as the buffers go
+}
 
 void VexilVST::setSampleRate(float rate)
 {
@@ -122,6 +181,10 @@ void VexilVST::setSampleRate(float rate)
 
 void VexilVST::suspend()
 {
+    // The host processes no audio now: finish the pending block here and write its map, so the
+    // dump is complete once suspend returns.
+    buffers->job.finish();
+    buffers->dump.flush();
     resumed = false;
     AudioEffectX::suspend();
 }
@@ -141,12 +204,12 @@ void VexilVST::applyRate(int rate)
 {
     if (rate == geom.rate) return;
     const AnalysisGeometry next = AnalysisGeometry::forRate(rate);
+    buffers->job.finish();
     try
     {
-        Buffers fresh(next);
-        buffers = std::move(fresh);
+        buffers = std::make_unique<Buffers>(next);
     }
-    catch (const std::bad_alloc&)
+    catch (const std::exception&)
     {
         return; // the previous geometry keeps working
     }
@@ -154,7 +217,6 @@ void VexilVST::applyRate(int rate)
     hostSampleCount = 0;
     blockStartSample = 0;
     fillCount = 0;
-    nextPulseTime = 0.0;
     setInitialDelay(geom.latency);
     callHost(audioMasterIOChanged);
 }
@@ -170,70 +232,55 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
     if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0]) return;
     const float* in = inputs[0];
     float* out = outputs[0];
+    Buffers& b = *buffers;
+    BlockJob& job = b.job;
     const int64_t ringSize = geom.ringSize;
     // Ring cell of absolute sample s - L, kept non-negative.
-    int64_t readPos = ((hostSampleCount - geom.latency) % ringSize + ringSize) % ringSize;
+    int readPos =
+        static_cast<int>(((hostSampleCount - geom.latency) % ringSize + ringSize) % ringSize);
 
-    for (VstInt32 i = 0; i < sampleFrames; ++i)
+    // Runs of samples that end where a block completes or a pending block's output falls due.
+    for (VstInt32 i = 0; i < sampleFrames;)
     {
-        double x = in[i];
-        if (!std::isfinite(x))
-            x = 0.0; // a NaN or infinity must never reach the analysis or the ring
-        buffers.inputBlock[fillCount] = x;
-        buffers.controlSnapshots[fillCount] = controls.load();
-        if (++fillCount == geom.blockLength) processBlock(hostSampleCount + i);
+        const int64_t now = hostSampleCount + i;
+        if (job.pending() && now >= job.dueSample()) job.finish();
+        int64_t run = std::min<int64_t>(sampleFrames - i, geom.blockLength - fillCount);
+        if (job.pending()) run = std::min(run, job.dueSample() - now);
+        const int count = static_cast<int>(run);
 
-        out[i] = static_cast<float>(buffers.outputRing[readPos]);
-        buffers.outputRing[readPos] = 0.0;
-        if (++readPos == ringSize) readPos = 0;
+        // Inputs first: the host may pass the same buffer for input and output.
+        readInput(in + i, b.inputBlock.data() + fillCount, count);
+        for (int k = 0; k < count; ++k)
+            if (b.snapshotKept[fillCount + k]) b.controlSnapshots[fillCount + k] = controls.load();
+        // Outputs up to the completing sample are read before the block's work may run.
+        const bool completes = fillCount + count == geom.blockLength;
+        const int before = completes ? count - 1 : count;
+        readPos = readOutput(b.outputRing.data(), geom.ringSize, readPos, out + i, before);
+        fillCount += count;
+        if (completes)
+        {
+            completeBlock(now + count - 1);
+            // Above about 82 kHz the first block's output is due before the block is complete
+            // (its chain starts at its first sample): it is synthesised at once then.
+            if (job.dueSample() <= now + count - 1) job.finish();
+            readPos =
+                readOutput(b.outputRing.data(), geom.ringSize, readPos, out + i + count - 1, 1);
+        }
+        i += count;
     }
     hostSampleCount += sampleFrames;
+    if (job.pending()) job.advance(hostSampleCount);
 }
 
-void VexilVST::processBlock(int64_t completingSample)
+void VexilVST::completeBlock(int64_t completingSample)
 {
+    Buffers& b = *buffers;
     const int B = geom.blockLength;
     const int e = geom.blockOverlap;
-    const int m = geom.frameCount;
-    const int rate = geom.rate;
-
-    estimateF0(buffers.inputBlock.data(), B, rate, buffers.frameTimes.data(),
-               buffers.f0Track.data());
-    smoothF0Track(buffers.f0Track.data(), m, buffers.smoothScratch.data());
-
-    for (int j = 0; j < m; ++j)
-    {
-        const int k = static_cast<int>(rate * buffers.frameTimes[j]);
-        buffers.frameControls[j] = buffers.controlSnapshots[std::min(std::max(k, 0), B - 1)];
-    }
-
-    extractFrameGrains(buffers.inputBlock.data(), B, rate, buffers.frameTimes.data(),
-                       buffers.f0Track.data(), buffers.frameGrains.data(), geom.frameLength);
-
-    for (int j = 0; j < m; ++j)
-    {
-        // Unvoiced frames stay 0 even when an extreme offset overflows q to infinity.
-        if (buffers.f0Track[j] == 0.0)
-            continue;
-        const float q = std::pow(2.0f, buffers.frameControls[j].pitchCents * (1.0f / 1200.0f));
-        buffers.f0Track[j] *= static_cast<double>(q);
-    }
-    for (int j = 0; j < m; ++j)
-        if (buffers.frameControls[j].scaleOn != 0 && buffers.f0Track[j] != 0.0)
-            buffers.f0Track[j] = snapToScale(buffers.frameControls[j], buffers.f0Track[j]);
-
-    overlapAddGrains(nextPulseTime, geom.frameLimit, buffers.frameControls.data(),
-                     buffers.f0Track.data(), buffers.frameGrains.data(), geom.frameLength, rate,
-                     buffers.outputRing.data(), geom.ringSize, 0.0, blockStartSample);
-
-    std::copy(buffers.inputBlock.begin() + (B - e), buffers.inputBlock.end(),
-              buffers.inputBlock.begin());
-    std::copy(buffers.controlSnapshots.begin() + (B - e), buffers.controlSnapshots.end(),
-              buffers.controlSnapshots.begin());
+    b.job.start(b.inputBlock, b.controlSnapshots.data(), blockStartSample, completingSample);
+    for (int k : b.tailSnapshots)
+        b.controlSnapshots[k] = b.controlSnapshots[B - e + k];
     blockStartSample += B - e;
-    // The pulse chain is kept relative to the block being filled, so its arithmetic is the same
-    // however long the effect has been running.
-    nextPulseTime -= static_cast<double>(B - e) / rate;
     fillCount = e;
     ++blocksProcessed;
     lastBlockSample = completingSample;

@@ -1,12 +1,30 @@
 // The Halvern effect: one mono input, one mono output, 15 parameters, a fixed processing delay.
+//
+// Threads and the real-time contract:
+// - Audio thread (processReplacing): copies each input sample into the block being filled, keeps
+//   the control snapshots the frames will read, and reads each output sample from the ring at
+//   the delay L. When a block completes, its engine work (BlockJob) is spread over the calls
+//   that follow, finished at the latest before the first output sample it contributes to is
+//   read. This path allocates nothing, takes no lock and makes no system call, at any host block
+//   size and after any rate change.
+// - Dispatcher thread (construction, setSampleRate, suspend, resume, close): allocates every
+//   buffer, engine workspace, transform plan and window table for the current geometry; a new
+//   rate reallocates them while suspended.
+// - Any thread (setParameter, getParameter): the controls are relaxed atomics.
+// - The process's dump writer thread (dumpwriter.h) rewrites f0map.txt from the maps the audio
+//   thread hands over, within about 10 ms of the block's analysis. Once suspend or close
+//   returns, the file holds this effect's last analysed block.
 #pragma once
 
 #include "audioeffectx.h"
+#include "blockjob.h"
 #include "controlstate.h"
+#include "dumpwriter.h"
 #include "geometry.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The current controls, written field by field by the parameter thread and copied whole by the
@@ -29,11 +47,13 @@ public:
     static constexpr int kNumParams = 15;
     static constexpr VstInt32 kUniqueID = 0x306E3338; // '0n38'
 
-    // Throws std::bad_alloc when a buffer cannot be allocated; nothing is left allocated then.
+    // Throws std::bad_alloc (or std::system_error when the dump writer cannot start) when it
+    // cannot allocate; nothing is left allocated then.
     explicit VexilVST(audioMasterCallback audioMaster);
+    // Finishes the pending block and writes its map before returning.
     ~VexilVST() override;
 
-    // Audio thread. No allocation here except the engine's per-block working storage; no lock.
+    // Audio thread: no allocation, no lock, no system call.
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
     // Dispatcher thread. A new rate re-derives the geometry and reallocates the buffers at once
@@ -73,30 +93,28 @@ public:
     static constexpr int kMaxRate = 384000;
 
 private:
-    // Every buffer sized by the geometry; allocated together so a failure leaves the old set.
+    // Everything sized by the geometry; allocated together so a failure leaves the old set.
     struct Buffers
     {
         explicit Buffers(const AnalysisGeometry& g);
         std::vector<double> inputBlock;
-        std::vector<ControlState> controlSnapshots;
+        std::vector<ControlState> controlSnapshots; // only those frames read are kept
+        std::vector<uint8_t> snapshotKept;          // per block sample: a frame reads it
+        std::vector<int>
+            tailSnapshots; // kept snapshots of the tail, as indices into the next block
         std::vector<double> outputRing;
-        std::vector<double> f0Track;
-        std::vector<double> frameTimes;
-        std::vector<ControlState> frameControls;
-        std::vector<double> grainStorage; // frameCount buffers of N/2 + 1 doubles
-        std::vector<double*> frameGrains; // one pointer per frame into grainStorage
-        std::vector<double> smoothScratch;
+        DumpSlot dump;
+        BlockJob job;
     };
 
-    void processBlock(int64_t completingSample);
+    void completeBlock(int64_t completingSample);
     void applyRate(int rate);
 
     AnalysisGeometry geom;
-    Buffers buffers;
+    std::unique_ptr<Buffers> buffers;
     int64_t hostSampleCount = 0;  // host samples processed before the current call
     int64_t blockStartSample = 0; // absolute index of the first sample of the block being filled
     int fillCount = 0;
-    double nextPulseTime = 0.0; // seconds from the start of the block being filled
     int64_t blocksProcessed = 0;
     int64_t lastBlockSample = -1;
 

@@ -7,3 +7,5 @@ halvern_add_test(test_hostile_audio SOURCES test_hostile_audio.cpp LIBS halvern_
 halvern_add_test(test_threads SOURCES test_threads.cpp LIBS halvern_host)
 halvern_add_test(test_rates_end_to_end SOURCES test_rates_end_to_end.cpp LIBS halvern_host)
 halvern_add_test(test_dump_audio SOURCES test_dump_audio.cpp LIBS halvern_shell halvern_host)
+halvern_add_test(test_golden_output SOURCES test_golden_output.cpp LIBS halvern_host)
+halvern_add_test(test_realtime SOURCES test_realtime.cpp LIBS halvern_host)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -211,5 +212,50 @@ TEST(SnapToScale, ChordNotesPickTheNearestInstanceAtAnyOctave)
             std::fabs(bestDistance - 2.5) < 1e-6)
             continue; // near a tie the rounding of s decides
         ASSERT_NEAR(snapToScale(ceg, f), note(best), 1e-9 * note(best)) << f;
+    }
+}
+
+// The nearest-note search against the plain scan of the three octaves around s (increasing n,
+// the first strictly nearer note kept): the same bits for every note set, including exact ties
+// and values just around them.
+TEST(SnapToScale, SameResultAsTheThreeOctaveScan)
+{
+    const auto scan = [](const ControlState& state, double f0)
+    {
+        const double s = (std::log(f0 * 0.0022727272727272726) / std::log(2.0)) * 12.0;
+        const int k = static_cast<int>(std::floor(s * 0.08333333333333333));
+        double best = 10000000.0;
+        int bestNote = 0;
+        bool found = false;
+        for (int o = k - 1; o <= k + 1; ++o)
+            for (int c = 0; c < 12; ++c)
+            {
+                if (state.noteOn[c] == 0) continue;
+                const int n = 12 * o + c;
+                if (std::fabs(s - n) < best)
+                {
+                    best = std::fabs(s - n);
+                    bestNote = n;
+                    found = true;
+                }
+            }
+        return found ? std::pow(2.0, bestNote * 0.08333333333333333) * 440.0 : f0;
+    };
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> semis(-60.0, 50.0);
+    for (int trial = 0; trial < 200000; ++trial)
+    {
+        ControlState state;
+        const unsigned mask = static_cast<unsigned>(rng()) & 0xFFF;
+        for (int c = 0; c < 12; ++c)
+            state.noteOn[c] = (mask >> c) & 1;
+        // Every fourth value on or next to a half-semitone, where ties are decided.
+        double s = semis(rng);
+        if (trial % 4 == 0) s = std::round(s * 2.0) * 0.5;
+        double f0 = 440.0 * std::pow(2.0, s / 12.0);
+        if (trial % 8 == 4) f0 = std::nextafter(f0, 0.0);
+        const double expected = scan(state, f0);
+        const double got = snapToScale(state, f0);
+        ASSERT_EQ(std::memcmp(&expected, &got, sizeof got), 0) << f0 << " mask " << mask;
     }
 }

@@ -8,6 +8,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 TEST(Threads, ParameterStormDuringProcessing)
@@ -65,4 +69,91 @@ TEST(Threads, ParameterStormDuringProcessing)
         EXPECT_GE(v, 0.0f);
         EXPECT_LE(v, 1.0f);
     }
+}
+
+namespace
+{
+std::string slurpFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A whole dump: a header and one line of 19 fields per frame, each line complete.
+bool wholeDump(const std::string& text, size_t frames)
+{
+    if (text.empty() || text.back() != '\n') return false;
+    size_t lines = 0;
+    size_t commas = 0;
+    for (char c : text)
+    {
+        if (c == ',') ++commas;
+        if (c == '\n')
+        {
+            if (commas != 18) return false;
+            commas = 0;
+            ++lines;
+        }
+    }
+    return lines == frames + 1;
+}
+} // namespace
+
+// Two effects of the process write the same dump at once while a reader keeps reading it: the
+// reader only ever sees whole dumps, and after both close the file is one effect's last map,
+// byte for byte, with no temporary file left beside it.
+TEST(Threads, TwoEffectsShareTheDumpWithoutTearingIt)
+{
+    const std::string cache = std::string(HALVERN_TEST_OUTPUT_DIR) + "/threads_shared_dump";
+    std::system(("rm -rf '" + cache + "'").c_str());
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const std::string path = cache + "/halvern/f0map.txt";
+    const std::vector<float> inputs[2] = {testsupport::pulseTrain(150.0, 44100.0, 44100 * 3),
+                                          testsupport::pulseTrain(310.0, 44100.0, 44100 * 3)};
+
+    // Each effect's last map, written alone.
+    std::string alone[2];
+    for (int k = 0; k < 2; ++k)
+    {
+        auto host = testsupport::loadPlugin();
+        host->resume();
+        testsupport::processInBlocks(*host, inputs[k], 256);
+        host->close();
+        alone[k] = slurpFile(path);
+        ASSERT_TRUE(wholeDump(alone[k], 101));
+    }
+    ASSERT_NE(alone[0], alone[1]);
+
+    std::atomic<bool> done{false};
+    std::atomic<long> reads{0}, torn{0};
+    std::thread reader(
+        [&]
+        {
+            while (!done.load())
+            {
+                const std::string text = slurpFile(path);
+                reads.fetch_add(1);
+                if (!wholeDump(text, 101)) torn.fetch_add(1);
+            }
+        });
+    std::thread effects[2];
+    for (int k = 0; k < 2; ++k)
+        effects[k] = std::thread(
+            [&, k]
+            {
+                auto host = testsupport::loadPlugin();
+                host->resume();
+                testsupport::processInBlocks(*host, inputs[k], 64);
+                host->close();
+            });
+    for (auto& t : effects)
+        t.join();
+    done = true;
+    reader.join();
+
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+    const std::string last = slurpFile(path);
+    EXPECT_TRUE(last == alone[0] || last == alone[1]);
+    EXPECT_EQ(std::system(("test \"$(ls -A '" + cache + "/halvern')\" = f0map.txt").c_str()), 0);
 }
