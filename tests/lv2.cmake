@@ -31,6 +31,9 @@ set_tests_properties(test_lv2_validate PROPERTIES
 halvern_lv2_test(test_lv2_plugin SOURCES test_lv2_plugin.cpp
                  LIBS halvern_host halvern_render PkgConfig::HALVERN_TEST_LILV)
 
+# run() on a watched audio thread: no heap call, no system call.
+halvern_lv2_test(test_lv2_realtime SOURCES test_lv2_realtime.cpp LIBS PkgConfig::HALVERN_TEST_LILV)
+
 halvern_lv2_test(test_lv2_render SOURCES test_lv2_render.cpp LIBS halvern_render)
 
 # halvern_x11host (x11.cmake) is built wherever the X11 layer is.

@@ -10,54 +10,15 @@
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
-
-namespace
-{
-
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocations{0};
-
-} // namespace
-
-// Counts the heap calls of the whole process (the plug-in's included) while counting is on.
-void* operator new(std::size_t size)
-{
-    if (countingAllocations.load(std::memory_order_relaxed)) ++allocations;
-    void* p = std::malloc(size ? size : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    if (p && countingAllocations.load(std::memory_order_relaxed)) ++allocations;
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
 
 namespace
 {
@@ -525,32 +486,6 @@ TEST_F(Lv2Plugin, ReactivationStartsOverAsANewInstance)
     }
     lilv_instance_deactivate(lv2.instance);
     EXPECT_EQ(differingSamples(again, fresh), 0u);
-}
-
-TEST_F(Lv2Plugin, RunCallsThatChangeEveryControlMakeNoHeapCall)
-{
-    // Calls short enough to complete no analysis block: what the wrapper does per call, and the
-    // effect's per-sample path.
-    Lv2Instance lv2(world.plugin, 44100.0);
-    ASSERT_NE(lv2.instance, nullptr);
-    lilv_instance_activate(lv2.instance);
-    const auto input = voice(44100.0, 0.1);
-    std::vector<float> output(input.size());
-    float controls[2][kControlPorts];
-    lv2.set({3.5f, -2.0f, true, "A minor"});
-    std::memcpy(controls[0], lv2.controls, sizeof lv2.controls);
-    lv2.set({-12.0f, 12.0f, false, "C major"});
-    std::memcpy(controls[1], lv2.controls, sizeof lv2.controls);
-    allocations = 0;
-    countingAllocations = true;
-    for (size_t k = 0; k < 32; ++k)
-    {
-        std::memcpy(lv2.controls, controls[k % 2], sizeof lv2.controls);
-        lv2.run(input.data() + 64 * k, output.data() + 64 * k, 64);
-    }
-    countingAllocations = false;
-    lilv_instance_deactivate(lv2.instance);
-    EXPECT_EQ(allocations.load(), 0);
 }
 
 TEST(Lv2Libraries, DspLibraryLoadsNeitherXlibNorCairoAndExportsOnlyItsDescriptor)
