@@ -1,6 +1,6 @@
 # The LV2 bundle as hosts load it: its Turtle checked against the installed specification, the
-# plug-in through lilv against the VST 2.x library, a render through Debian's lv2file, and the UI
-# in a small host under Xvfb.
+# plug-in through lilv against the VST 2.x library and on a watched audio thread, a render through
+# Debian's lv2file, and the UI in a small host under Xvfb.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HALVERN_TEST_LILV REQUIRED IMPORTED_TARGET lilv-0)
 pkg_get_variable(HALVERN_LV2_SPEC_PREFIX lv2 prefix)
