@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
   wine wine64 xvfb xdotool x11-utils
+  lv2-dev liblilv-dev lilv-utils sordi lv2file
 )
 
 missing=()

@@ -7,7 +7,8 @@
 #   3. the audio of each DLL against the Linux build's for the same input (limit 1e-5);
 #   4. under Xvfb, the editor in a top-level window: its screenshot against the Linux build's
 #      headless snapshot, then a click on the Scale switch and a drag on the Pitch knob by
-#      xdotool, which must reach the host as begin-edit, automate, end-edit.
+#      xdotool, which must reach the host as begin-edit, automate, end-edit;
+#   5. the release archive from scripts/package.sh: the DLLs tested here, by word size.
 # Results and pictures are left in build-windows/results/. A run counts only when the host
 # printed its summary line: a wine that cannot start the program prints nothing and exits 0.
 set -euo pipefail
@@ -177,6 +178,23 @@ for arch in i686 x86_64; do
   touch "$work/done"
   wait "$host_pid" || failed=1
 done
+
+# ---- 5. the release archive: the DLLs tested above, each in the folder for its word size
+echo "== the Windows release archive"
+archive=$(HALVERN_DIST_DIR="$results/dist" scripts/package.sh windows | sed 's/ (.*//')
+unpacked="$results/archive"
+mkdir -p "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$archive")
+folder="$unpacked/$(basename "$archive" .zip)"
+for entry in "x86_64:64-bit hosts:pei-x86-64" "i686:32-bit hosts:pei-i386"; do
+  IFS=: read -r arch hosts format <<<"$entry"
+  dll="$folder/$hosts/Halvern.dll"
+  cmp -s "$dll" "$out/$arch/Halvern.dll" || fail "$hosts/Halvern.dll is not the tested $arch DLL"
+  "$arch-w64-mingw32-objdump" -f "$dll" | grep -q "file format $format\$" ||
+    fail "$hosts/Halvern.dll is not $format"
+done
+[ -s "$folder/INSTALL.txt" ] || fail "no INSTALL.txt in $(basename "$archive")"
+echo "$(basename "$archive") ($(stat -c %s "$archive") bytes): both DLLs as tested"
 
 if [ "$failed" -ne 0 ]; then
   echo "Windows tests FAILED (logs in $results)" >&2

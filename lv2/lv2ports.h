@@ -1,0 +1,65 @@
+// What the LV2 plug-in and its UI agree on: the URIs, the port layout and how the semitone values
+// on the Pitch and Formant ports meet the effect's host values.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace halvernlv2
+{
+
+// Chosen once; hosts store them in their sessions.
+constexpr const char* kPluginUri = "urn:brakk:halvern";
+constexpr const char* kUiUri = "urn:brakk:halvern:ui";
+
+// Ports 0 to 14 are the effect's parameters in its order, so a control port's index is the
+// parameter's index; the audio and latency ports follow.
+enum PortIndex : uint32_t
+{
+    kPortPitch = 0,
+    kPortFormant = 1,
+    kPortScale = 2,
+    kPortFirstNote = 3,
+    kPortControlCount = 15,
+    kPortInput = 15,
+    kPortOutput = 16,
+    kPortLatency = 17,
+    kPortCount = 18,
+};
+
+constexpr bool isShiftPort(uint32_t index)
+{
+    return index == kPortPitch || index == kPortFormant;
+}
+
+constexpr float kMaxShiftSemitones = 12.0f;
+
+// The effect keeps shifts in 10-cent steps and takes the step by truncating (v - 0.5) * 240 for a
+// host value v, so a host value in the middle of a step's interval lands on that step whatever
+// the rounding of the arithmetic. Out-of-range and NaN shifts take the nearest end and 0.
+inline float hostValueOfSemitones(float semitones)
+{
+    const float clamped = std::fmax(-kMaxShiftSemitones, std::fmin(kMaxShiftSemitones, semitones));
+    const long steps = std::lround(static_cast<double>(clamped) * 10.0);
+    // The end steps are hit exactly by 0 and 1; the middle of their interval lies outside 0..1.
+    if (steps >= 120) return 1.0f;
+    if (steps <= -120) return 0.0f;
+    if (steps == 0) return 0.5f;
+    const double middle = steps > 0 ? steps + 0.5 : steps - 0.5;
+    return static_cast<float>(0.5 + middle / 240.0);
+}
+
+// The step the effect takes for a host value in 0..1, by the same arithmetic.
+inline int stepOfHostValue(float value)
+{
+    const float centred = value - 0.5f;
+    return static_cast<int>(static_cast<double>(centred) * 240.0);
+}
+
+// The effect's host value of a step, as its getParameter reports it.
+inline float hostValueOfStep(int step)
+{
+    return static_cast<float>(step) * 10.0f * (1.0f / 2400.0f) + 0.5f;
+}
+
+} // namespace halvernlv2

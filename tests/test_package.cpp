@@ -1,0 +1,160 @@
+// The Linux release archive as a user meets it: scripts/package.sh builds it from this build tree,
+// it unpacks into an empty prefix, and there the renderer renders the demo take through the
+// unpacked VST 2.x plug-in (not the build tree's), lv2ls finds the unpacked LV2 bundle, and both
+// give the audio the build tree's plug-ins give.
+#include "lv2file.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <sys/utsname.h>
+#include <vector>
+
+namespace
+{
+
+const std::string kOutput = std::string(HALVERN_TEST_OUTPUT_DIR) + "/package";
+
+std::vector<std::string> lines(const std::string& command)
+{
+    std::vector<std::string> out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe))
+    {
+        std::string text(line);
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        out.push_back(text);
+    }
+    pclose(pipe);
+    return out;
+}
+
+int run(const std::string& command)
+{
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string canonical(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? resolved : "";
+}
+
+class LinuxArchive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(run("rm -rf '" + kOutput + "' && mkdir -p '" + kOutput + "/dist' '" + kOutput +
+                      "/prefix'"),
+                  0);
+        utsname machine{};
+        uname(&machine);
+        archive =
+            kOutput + "/dist/Halvern-" HALVERN_VERSION "-linux-" + machine.machine + ".tar.gz";
+        const std::string package =
+            "HALVERN_BUILD_DIR='" HALVERN_BINARY_DIR "' HALVERN_DIST_DIR='" + kOutput +
+            "/dist' '" HALVERN_SOURCE_DIR "/scripts/package.sh' linux";
+        ASSERT_EQ(run(package), 0) << package;
+        ASSERT_EQ(run("tar -xzf '" + archive + "' -C '" + kOutput + "/prefix'"), 0) << archive;
+        ASSERT_EQ(run("'" HALVERN_MAKEDEMO_PATH "' '" + kOutput + "/demo-input.wav' > /dev/null"),
+                  0);
+    }
+
+    static inline std::string archive;
+    const std::string prefix = kOutput + "/prefix";
+};
+
+TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout)
+{
+    std::set<std::string> files;
+    for (const std::string& entry : lines("tar -tzf '" + archive + "'"))
+        if (entry.back() != '/') files.insert(entry);
+    const std::set<std::string> expected = {
+        "bin/halvern-render",
+        "lib/vst/Halvern.so",
+        "lib/lv2/Halvern.lv2/manifest.ttl",
+        "lib/lv2/Halvern.lv2/halvern.ttl",
+        "lib/lv2/Halvern.lv2/halvern.so",
+        "lib/lv2/Halvern.lv2/halvern_ui.so",
+        "share/doc/halvern/INSTALL.txt",
+    };
+    EXPECT_EQ(files, expected);
+    const std::string text = contents(prefix + "/share/doc/halvern/INSTALL.txt");
+    EXPECT_NE(text.find("Halvern " HALVERN_VERSION), std::string::npos) << text;
+    EXPECT_NE(text.find("lv2ls | grep -i halvern"), std::string::npos) << text;
+    // the bundle carries the same version
+    EXPECT_NE(contents(prefix + "/lib/lv2/Halvern.lv2/halvern.ttl")
+                  .find("doap:revision \"" HALVERN_VERSION "\""),
+              std::string::npos);
+}
+
+TEST_F(LinuxArchive, TheUnpackedRendererRendersTheDemoThroughTheUnpackedPlugin)
+{
+    const std::string out = kOutput + "/demo-corrected.wav";
+    const std::string log = kOutput + "/render-ld.txt";
+    ASSERT_EQ(run("LD_DEBUG=files '" + prefix +
+                  "/bin/halvern-render' -q --force --scale 'C major' '" + kOutput +
+                  "/demo-input.wav' -o '" + out + "' 2> '" + log + "'"),
+              0)
+        << contents(log);
+
+    // every Halvern.so the process loaded is the unpacked one
+    int loaded = 0;
+    for (const std::string& line : lines("grep 'file=.*Halvern\\.so' '" + log + "'"))
+    {
+        const size_t from = line.find("file=") + 5;
+        const std::string path = line.substr(from, line.find(' ', from) - from);
+        EXPECT_EQ(canonical(path), canonical(prefix + "/lib/vst/Halvern.so")) << line;
+        ++loaded;
+    }
+    EXPECT_GT(loaded, 0) << "the loader did not report the plug-in";
+
+    // the same take through the build tree's renderer and plug-in
+    const std::string reference = kOutput + "/demo-corrected-build.wav";
+    ASSERT_EQ(run("'" HALVERN_RENDER_PATH "' -q --force --scale 'C major' '" + kOutput +
+                  "/demo-input.wav' -o '" + reference + "'"),
+              0);
+    const std::string rendered = contents(out);
+    EXPECT_GT(rendered.size(), 600000u); // about 8 s of 16-bit audio
+    EXPECT_TRUE(rendered == contents(reference)) << "the unpacked plug-in renders differently";
+}
+
+TEST_F(LinuxArchive, TheUnpackedLv2BundleIsFoundAndRendersAsTheBuildTreesBundle)
+{
+    const std::string path = prefix + "/lib/lv2";
+    const auto listed = lines("LV2_PATH='" + path + "' lv2ls 2>&1");
+    EXPECT_EQ(listed, std::vector<std::string>{"urn:brakk:halvern"});
+
+    const std::string input = kOutput + "/demo-input.wav";
+    auto render = [&](const std::string& lv2Path, const std::string& out)
+    {
+        const std::string arguments = "--ignore-clipping -i '" + input + "' -o '" + out +
+                                      "' -p pitch:-3 -p formant:2 urn:brakk:halvern > /dev/null";
+        return run(lv2filetest::lv2fileCommand(lv2Path, arguments));
+    };
+    ASSERT_EQ(render(path, kOutput + "/lv2-unpacked.wav"), 0);
+    ASSERT_EQ(render(HALVERN_LV2_DIR, kOutput + "/lv2-build.wav"), 0);
+    const std::string unpacked = contents(kOutput + "/lv2-unpacked.wav");
+    EXPECT_GT(unpacked.size(), 600000u);
+    EXPECT_TRUE(unpacked == contents(kOutput + "/lv2-build.wav"));
+    EXPECT_FALSE(unpacked == contents(input)) << "lv2file passed the take through unchanged";
+}
+
+} // namespace
