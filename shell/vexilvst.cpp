@@ -129,9 +129,8 @@ ControlState SharedControls::load() const
 }
 
 VexilVST::Buffers::Buffers(const AnalysisGeometry& g)
-    : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength),
-      snapshotKept(g.blockLength, 0), outputRing(g.ringSize, 0.0), dump(g.frameCount),
-      job(g, outputRing.data(), &dump)
+    : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength), outputRing(g.ringSize, 0.0),
+      dump(g.frameCount), job(g, outputRing.data(), &dump)
 {
     // A frame reads the snapshot of the sample at its time, in its own block or, for the first
     // frames, carried over from the previous block's tail.
@@ -139,13 +138,15 @@ VexilVST::Buffers::Buffers(const AnalysisGeometry& g)
     for (int j = 0; j < g.frameCount; ++j)
     {
         const int k = job.frameSample(j);
-        snapshotKept[k] = 1;
+        keptSamples.push_back(k);
         if (k < g.blockOverlap)
         {
-            snapshotKept[carried + k] = 1;
+            keptSamples.push_back(carried + k);
             tailSnapshots.push_back(k);
         }
     }
+    std::sort(keptSamples.begin(), keptSamples.end());
+    keptSamples.erase(std::unique(keptSamples.begin(), keptSamples.end()), keptSamples.end());
 }
 
 VexilVST::VexilVST(audioMasterCallback audioMaster)
@@ -251,8 +252,10 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
 
         // Inputs first: the host may pass the same buffer for input and output.
         readInput(in + i, b.inputBlock.data() + fillCount, count);
-        for (int k = 0; k < count; ++k)
-            if (b.snapshotKept[fillCount + k]) b.controlSnapshots[fillCount + k] = controls.load();
+        // The snapshots frames will read, among the samples of this run.
+        for (auto kept = std::lower_bound(b.keptSamples.begin(), b.keptSamples.end(), fillCount);
+             kept != b.keptSamples.end() && *kept < fillCount + count; ++kept)
+            b.controlSnapshots[*kept] = controls.load();
         // Outputs up to the completing sample are read before the block's work may run.
         const bool completes = fillCount + count == geom.blockLength;
         const int before = completes ? count - 1 : count;

@@ -99,7 +99,7 @@ private:
         explicit Buffers(const AnalysisGeometry& g);
         std::vector<double> inputBlock;
         std::vector<ControlState> controlSnapshots; // only those frames read are kept
-        std::vector<uint8_t> snapshotKept;          // per block sample: a frame reads it
+        std::vector<int> keptSamples;               // their block samples, ascending
         std::vector<int>
             tailSnapshots; // kept snapshots of the tail, as indices into the next block
         std::vector<double> outputRing;
