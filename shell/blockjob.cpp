@@ -67,6 +67,11 @@ BlockJob::BlockJob(const AnalysisGeometry& geometry, double* ring_, DumpSlot* du
         totalWeight += w;
 }
 
+int BlockJob::stepsPerBlock() const
+{
+    return kStepCount;
+}
+
 int BlockJob::frameSample(int j) const
 {
     const int k = static_cast<int>(g.rate * frameTimes[j]);

@@ -38,6 +38,9 @@ public:
                int64_t completingSample);
 
     bool pending() const { return step < stepCount; }
+    // Steps of the current (or last) block done so far, of stepsPerBlock().
+    int stepsDone() const { return step; }
+    int stepsPerBlock() const;
     // Absolute host sample whose output is the first to read a cell this block writes.
     int64_t dueSample() const { return due; }
     // Runs the steps due once the host has processed samples up to (not including) reached.
