@@ -1,7 +1,8 @@
 // Selection and repair of a block's f0 contour from the per-band candidate map.
 //
-// Real-time: runs on the audio thread inside the block step; allocates its per-call contours and
-// frees them before returning; takes no lock; rewrites the dump file f0map.txt (see f0map.h).
+// selectF0Contour allocates its contours per call and rewrites the dump file f0map.txt (see
+// f0map.h); traceF0Contour, which the effect's audio path uses, allocates nothing, takes no lock
+// and does no I/O.
 #pragma once
 
 // The contours of one selection, m doubles each, named as in the dump.
