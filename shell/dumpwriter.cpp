@@ -55,13 +55,23 @@ private:
         std::thread thread;
         bool stop = false;
         std::condition_variable wake;
+
+        // The library is being unloaded or the process ends: a writer still running (a host
+        // that never closed an effect) is stopped here rather than left joinable.
+        ~State()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            wake.notify_all();
+            if (thread.joinable()) thread.join();
+        }
     };
-    // Never destroyed: a host that exits with an effect still open must not find a joinable
-    // thread being destroyed by the runtime.
     static State& state()
     {
-        static State* s = new State;
-        return *s;
+        static State s;
+        return s;
     }
 
     static void run()
