@@ -2,6 +2,7 @@
 // one run: HALVERN_BENCH_PLUGINS names the libraries (separated by ':'; by default the one built
 // here). Process CPU time is measured, so a dump writer thread's work counts as well. The dump is
 // written to a private cache folder, as in a session.
+#include "benchvoice.h"
 #include "pluginhost.h"
 
 #include <benchmark/benchmark.h>
@@ -16,38 +17,11 @@
 namespace
 {
 
-// A sung vowel at rate: harmonics under two formants, vibrato around 180 Hz, a breath of noise and
-// a pause every two seconds.
-std::vector<float> voice(double rate, size_t length)
-{
-    std::vector<float> out(length);
-    double phase = 0.0;
-    uint32_t state = 1;
-    for (size_t k = 0; k < length; ++k)
-    {
-        const double t = static_cast<double>(k) / rate;
-        const double f0 = 180.0 * (1.0 + 0.02 * std::sin(2.0 * M_PI * 5.0 * t));
-        phase += 2.0 * M_PI * f0 / rate;
-        double v = 0.0;
-        for (int h = 1; h * f0 < 4000.0; ++h)
-        {
-            const double f = h * f0;
-            const double formants = 1.0 / (1.0 + std::pow((f - 700.0) / 150.0, 2)) +
-                                    0.5 / (1.0 + std::pow((f - 1200.0) / 200.0, 2)) + 0.05;
-            v += formants * std::sin(h * phase);
-        }
-        state = state * 1664525u + 1013904223u;
-        const double noise = (static_cast<double>(state >> 8) / 8388608.0 - 1.0) * 0.01;
-        out[k] = static_cast<float>((std::fmod(t, 2.0) > 1.8 ? 0.0 : 0.2 * v) + noise);
-    }
-    return out;
-}
-
 // One iteration: one second of voice in 512-sample host calls, Pitch +3, Formant -2, Scale on.
 void cpuPerSecondOfVoice(benchmark::State& state, std::string library)
 {
     const int rate = static_cast<int>(state.range(0));
-    const auto input = voice(rate, static_cast<size_t>(rate) * 4);
+    const auto input = benchVoice(rate, static_cast<size_t>(rate) * 4);
     std::vector<float> output(input.size());
     PluginHost host(library);
     host.setSampleRate(static_cast<float>(rate));

@@ -1,5 +1,6 @@
 // Cost of the voice path: real-time factor through processReplacing, the share of each engine
 // step in one block, and every host call at small and usual host block sizes.
+#include "benchvoice.h"
 #include "blockjob.h"
 #include "dumpwriter.h"
 #include "f0estimation.h"
@@ -50,33 +51,9 @@ VstIntPtr acceptingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, f
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-// A sung vowel: harmonics up to 4 kHz under two formants, 5 Hz vibrato around 180 Hz, a breath
-// of noise, and a short pause every two seconds so that unvoiced stretches occur too.
 std::vector<float> voice(size_t length)
 {
-    std::vector<float> out(length);
-    double phase = 0.0;
-    uint32_t state = 1;
-    for (size_t k = 0; k < length; ++k)
-    {
-        const double t = static_cast<double>(k) / kRate;
-        const double f0 = 180.0 * (1.0 + 0.02 * std::sin(2.0 * M_PI * 5.0 * t));
-        phase += 2.0 * M_PI * f0 / kRate;
-        double v = 0.0;
-        const int harmonics = static_cast<int>(4000.0 / f0);
-        for (int h = 1; h <= harmonics; ++h)
-        {
-            const double f = h * f0;
-            const double formants = 1.0 / (1.0 + std::pow((f - 700.0) / 150.0, 2)) +
-                                    0.5 / (1.0 + std::pow((f - 1200.0) / 200.0, 2)) + 0.05;
-            v += formants * std::sin(h * phase);
-        }
-        state = state * 1664525u + 1013904223u;
-        const double noise = (static_cast<double>(state >> 8) / 8388608.0 - 1.0) * 0.01;
-        const bool pause = std::fmod(t, 2.0) > 1.8;
-        out[k] = static_cast<float>((pause ? 0.0 : 0.2 * v) + noise);
-    }
-    return out;
+    return benchVoice(kRate, length);
 }
 
 void setControls(VexilVST& effect)
