@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace
@@ -227,6 +228,60 @@ TEST(PitchMarks, StretchesOf25To28FramesKeepTheirMarksApart)
             for (size_t i = 1; i < inStretch.size(); ++i)
                 EXPECT_NEAR((inStretch[i] - inStretch[i - 1]) * 44100, 220.5, 2.0);
         }
+}
+
+// The marks fall where the anchor-relative phase, reduced into [0, 2 pi) by fmod, wraps; the fast
+// reduction must find exactly those, also where the phase lands on whole turns of the anchor's,
+// barely moves, falls, or grows beyond the range its shortcut covers.
+TEST(PitchMarks, WrapsAreExactlyThoseOfFmod)
+{
+    const int rate = 44100, B = 8820;
+    const double twoPi = 6.283185307179586;
+    const auto fmodMarks = [&](const std::vector<double>& phase, const GrainSegment& seg)
+    {
+        std::vector<double> w(B), marks;
+        const int64_t start =
+            static_cast<int64_t>(seg.st * static_cast<double>(rate) * 2.0 * 0.001);
+        const int64_t end = std::min<int64_t>(
+            B - 1,
+            static_cast<int64_t>((seg.ed + 1) * static_cast<double>(rate) * 2.0 * 0.001 + 0.5) - 1);
+        for (int64_t k = start; k < end; ++k)
+        {
+            const double d = phase[k] - phase[seg.a0];
+            w[k] = std::fmod(d + twoPi * std::floor(std::fabs(d) / twoPi + 1.0), twoPi);
+        }
+        for (int64_t k = start; k + 1 < end; ++k)
+            if (w[k] > w[k + 1] && std::trunc(static_cast<double>(k) / rate * rate) < B)
+                marks.push_back(static_cast<double>(k) / rate);
+        return marks;
+    };
+
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 60; ++trial)
+    {
+        std::vector<double> phase(B);
+        double acc = 0.0;
+        const int kind = trial % 5;
+        for (int k = 0; k < B; ++k)
+        {
+            if (kind == 0) acc += twoPi * (90.0 + 500.0 * unit(rng)) / rate; // a voice
+            if (kind == 1) acc = twoPi * std::floor(k / 7.0);                // whole turns
+            if (kind == 2) acc += 1e-11 * unit(rng);                         // nearly still
+            if (kind == 3) acc += (k % 400 < 200 ? 1.0 : -1.0) * 0.05;       // falling too
+            if (kind == 4) acc = 2e6 + k * 0.37;                             // beyond the shortcut
+            phase[k] = acc;
+        }
+        GrainSegment seg;
+        seg.st = 0;
+        seg.ed = 100;
+        seg.a0 = static_cast<int>(unit(rng) * (B - 1));
+        seg.a1 = -1;
+        std::vector<double> marks(B);
+        const int count = placePitchMarks(phase.data(), B, rate, 2.0, &seg, 1, marks.data());
+        marks.resize(count);
+        ASSERT_EQ(marks, fmodMarks(phase, seg)) << "trial " << trial;
+    }
 }
 
 TEST(CutGrain, CentredOnTheNearestMark)
