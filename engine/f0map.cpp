@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -162,6 +163,31 @@ std::string temporaryName()
     return std::string(kFileName) + "." + std::to_string(process) + "." +
            std::to_string(serial.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
 }
+
+#ifndef _WIN32
+// Writes all of text at the start of fd.
+bool writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size())
+    {
+        const ssize_t n = pwrite(fd, text.data() + done, text.size() - done,
+                                 static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// True when nothing but a regular file (or nothing) stands at the dump's name: a link, a folder
+// or a FIFO there is left alone and the dump skipped.
+bool nameIsFree(int dirFd)
+{
+    struct stat st;
+    return fstatat(dirFd, kFileName, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(st.st_mode);
+}
+#endif
 } // namespace
 
 bool replaceF0MapFile(const std::string& text)
@@ -191,10 +217,7 @@ bool replaceF0MapFile(const std::string& text)
     const int dirFd = openDumpFolder();
     if (dirFd < 0) return false;
     const std::string& temporary = temporary8;
-    // Anything but a regular file at the final name (a link, a folder, a FIFO) is left alone and
-    // the dump skipped.
-    struct stat st;
-    if (fstatat(dirFd, kFileName, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+    if (!nameIsFree(dirFd))
     {
         close(dirFd);
         return false;
@@ -206,20 +229,74 @@ bool replaceF0MapFile(const std::string& text)
         close(dirFd);
         return false;
     }
-    size_t done = 0;
-    while (done < text.size())
-    {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool ok = close(fd) == 0 && done == text.size() &&
+    const bool written = writeAll(fd, text);
+    const bool ok = close(fd) == 0 && written &&
                     renameat(dirFd, temporary.c_str(), dirFd, kFileName) == 0;
     if (!ok) unlinkat(dirFd, temporary.c_str(), 0);
     close(dirFd);
     return ok;
 #endif
+}
+
+bool exchangeF0MapFile(const std::string& text, const std::string& spare)
+{
+#ifdef _WIN32
+    static_cast<void>(spare);
+    return replaceF0MapFile(text);
+#else
+    const int dirFd = openDumpFolder();
+    if (dirFd < 0) return false;
+    if (!nameIsFree(dirFd))
+    {
+        close(dirFd);
+        return false;
+    }
+    // The spare is rewritten in place: no new file, no blocks to allocate or free.
+    const int fd = openat(dirFd, spare.c_str(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0)
+    {
+        close(dirFd);
+        return false;
+    }
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && writeAll(fd, text) &&
+              ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok)
+    {
+        // One atomic swap of the two names; where there is no dump yet, or the file system
+        // cannot swap, the spare takes the name instead.
+        ok = renameat2(dirFd, spare.c_str(), dirFd, kFileName, RENAME_EXCHANGE) == 0 ||
+             ((errno == ENOENT || errno == EINVAL || errno == ENOSYS) &&
+              renameat(dirFd, spare.c_str(), dirFd, kFileName) == 0);
+    }
+    close(dirFd);
+    return ok;
+#endif
+}
+
+void removeF0MapSpare(const std::string& spare)
+{
+#ifndef _WIN32
+    const int dirFd = openDumpFolder();
+    if (dirFd < 0) return;
+    unlinkat(dirFd, spare.c_str(), 0);
+    close(dirFd);
+#else
+    static_cast<void>(spare);
+#endif
+}
+
+std::string f0MapSpareName(unsigned writer)
+{
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    return std::string(kFileName) + "." + std::to_string(process) + "." + std::to_string(writer) +
+           ".spare";
 }
 
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,

@@ -29,6 +29,18 @@ void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
 // write fails.
 bool replaceF0MapFile(const std::string& text);
 
+// The same for a writer that dumps again and again: text goes into the writer's own spare file
+// beside f0map.txt (made on first use, then rewritten in place) and the spare and f0map.txt swap
+// names in one step, so the previous dump becomes the spare. No file is made or freed per dump,
+// which on journalling file systems costs several times the writing itself. spare: a name from
+// f0MapSpareName, used by one writer only. A reader holding the file open while two more dumps
+// are written sees it rewritten; one that opens it sees a whole dump.
+bool exchangeF0MapFile(const std::string& text, const std::string& spare);
+
+// The spare's name for writer number writer of this process, and its removal when the writer ends.
+std::string f0MapSpareName(unsigned writer);
+void removeF0MapSpare(const std::string& spare);
+
 // Formats and replaces the dump; skips it silently when it cannot be written.
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,
                const F0ContourTrace& trace);

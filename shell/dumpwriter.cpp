@@ -81,13 +81,26 @@ private:
         while (!s.stop)
         {
             for (DumpSlot* slot : s.slots)
-                slot->writeWaiting();
+                slot->writeWaiting(false);
             s.wake.wait_for(lock, std::chrono::milliseconds(10), [&] { return s.stop; });
         }
     }
 };
 
-DumpSlot::DumpSlot(int m_) : m(std::max(m_, 0)), buffers(static_cast<size_t>(3 * kRows) * m)
+namespace
+{
+// A map waiting longer than this is written; newer ones published meanwhile replace it.
+constexpr std::chrono::milliseconds kWriteInterval(500);
+
+std::string spareForNewSlot()
+{
+    static std::atomic<unsigned> slots{0};
+    return f0MapSpareName(slots.fetch_add(1, std::memory_order_relaxed));
+}
+} // namespace
+
+DumpSlot::DumpSlot(int m_)
+    : m(std::max(m_, 0)), buffers(static_cast<size_t>(3 * kRows) * m), spare(spareForNewSlot())
 {
     DumpWriterThread::attach(this);
 }
@@ -96,6 +109,8 @@ DumpSlot::~DumpSlot()
 {
     flush();
     DumpWriterThread::detach(this);
+    std::lock_guard<std::mutex> lock(writeMutex);
+    if (wroteAny) removeF0MapSpare(spare);
 }
 
 void DumpSlot::publish(const double* const* f0Map, const double* const* stabilityMap,
@@ -115,10 +130,14 @@ void DumpSlot::publish(const double* const* f0Map, const double* const* stabilit
     back = middle.exchange(back | kFresh, std::memory_order_acq_rel) & 3;
 }
 
-void DumpSlot::writeWaiting()
+void DumpSlot::writeWaiting(bool now)
 {
     std::lock_guard<std::mutex> lock(writeMutex);
     if (!(middle.load(std::memory_order_acquire) & kFresh)) return;
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && wroteAny && time - lastWrite < kWriteInterval) return;
+    lastWrite = time;
+    wroteAny = true;
     front = middle.exchange(front, std::memory_order_acq_rel) & 3;
 
     const double* map = buffers.data() + static_cast<size_t>(front) * kRows * m;
@@ -135,12 +154,12 @@ void DumpSlot::writeWaiting()
         const_cast<double*>(contours),         const_cast<double*>(contours + m),
         const_cast<double*>(contours + 2 * m), const_cast<double*>(contours + 3 * m),
         const_cast<double*>(contours + 4 * m), const_cast<double*>(contours + 5 * m)};
-    std::string text;
+    text.clear();
     formatF0Map(text, 7, m, f0Rows, stabilityRows, trace);
-    replaceF0MapFile(text);
+    exchangeF0MapFile(text, spare);
 }
 
 void DumpSlot::flush()
 {
-    writeWaiting();
+    writeWaiting(true);
 }

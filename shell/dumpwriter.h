@@ -3,15 +3,18 @@
 //
 // One writer thread serves every effect of the process: it starts with the first DumpSlot and
 // stops with the last. The audio thread copies the map's numbers into its slot and publishes
-// them with one atomic exchange (triple buffering: no lock, no allocation, no system call); the
-// writer looks at every slot about every 10 ms and writes the newest map it finds, so a map still
-// waiting when a newer one is published is replaced by it.
+// them with one atomic exchange (triple buffering: no lock, no allocation, no system call). The
+// writer looks at every slot about every 10 ms and writes the newest map it finds, at most twice
+// a second per slot: a map still waiting when a newer one is published is replaced by it, and a
+// dump costs about as much as a fifth of a block's analysis. Suspend and close write at once.
 #pragma once
 
 #include "f0contour.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class DumpSlot
@@ -39,9 +42,10 @@ public:
 
 private:
     friend class DumpWriterThread;
-    // Writes the newest published map, if one is waiting. Holds writeMutex: the writer thread and
-    // flush never write the same slot at once, so the file always ends with the newest map.
-    void writeWaiting();
+    // Writes the newest published map, if one is waiting (and, unless now, the slot's last write
+    // is long enough ago). Holds writeMutex: the writer thread and flush never write the same
+    // slot at once, so the file always ends with the newest map.
+    void writeWaiting(bool now);
 
     int m;
     std::vector<double> buffers; // three maps of kRows * m values
@@ -51,4 +55,9 @@ private:
     std::atomic<int> middle{2};
     static constexpr int kFresh = 4;
     std::mutex writeMutex;
+    // The writer's own side, under writeMutex.
+    const std::string spare; // this slot's spare file beside the dump
+    std::string text;
+    std::chrono::steady_clock::time_point lastWrite;
+    bool wroteAny = false;
 };

@@ -52,6 +52,9 @@ TEST(Threads, ParameterStormDuringProcessing)
             host->dispatch(effEditClose);
         });
 
+    // The audio is processed in a few milliseconds: start only once the storm is under way.
+    while (sets.load() == 0)
+        std::this_thread::yield();
     std::vector<float> output(input.size());
     for (size_t k = 0; k < input.size(); k += 256)
         host->process(input.data() + k, output.data() + k,
