@@ -7,23 +7,18 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
 {
 
 // One iteration: one second of voice in 512-sample host calls, Pitch +3, Formant -2, Scale on.
-// Paced, each call waits for its time as a live host's would, so that the dump writer works at
-// the pace of a session (one second of voice per second); unpaced, the calls follow each other
-// at once and the writer only writes what it can catch.
-void cpuPerSecondOfVoice(benchmark::State& state, std::string library, bool paced)
+void cpuPerSecondOfVoice(benchmark::State& state, std::string library)
 {
     const int rate = static_cast<int>(state.range(0));
     const auto input = benchVoice(rate, static_cast<size_t>(rate) * 4);
@@ -37,14 +32,10 @@ void cpuPerSecondOfVoice(benchmark::State& state, std::string library, bool pace
     size_t pos = 0;
     for (auto _ : state)
     {
-        const auto start = std::chrono::steady_clock::now();
         for (int done = 0; done < rate; done += 512)
         {
             const int n = std::min(512, rate - done);
             if (pos + n > input.size()) pos = 0;
-            if (paced)
-                std::this_thread::sleep_until(
-                    start + std::chrono::microseconds(static_cast<int64_t>(done) * 1000000 / rate));
             host.process(input.data() + pos, output.data() + pos, n);
             pos += n;
         }
@@ -69,18 +60,11 @@ int main(int argc, char** argv)
         from = to + 1;
         if (library.empty()) continue;
         benchmark::RegisterBenchmark(("CpuPerSecondOfVoice/" + library).c_str(),
-                                     cpuPerSecondOfVoice, library, false)
+                                     cpuPerSecondOfVoice, library)
             ->Arg(44100)
             ->Arg(48000)
             ->Unit(benchmark::kMillisecond)
             ->MeasureProcessCPUTime();
-        benchmark::RegisterBenchmark(("CpuPerSecondOfVoicePaced/" + library).c_str(),
-                                     cpuPerSecondOfVoice, library, true)
-            ->Arg(44100)
-            ->Arg(48000)
-            ->Unit(benchmark::kMillisecond)
-            ->MeasureProcessCPUTime()
-            ->Iterations(6);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
