@@ -4,6 +4,7 @@
 #include "blockjob.h"
 #include "dumpwriter.h"
 #include "f0estimation.h"
+#include "f0map.h"
 #include "f0postprocess.h"
 #include "geometry.h"
 #include "grains.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 // Counts the heap allocations each thread makes through operator new (std::vector and friends use
@@ -190,6 +192,120 @@ void BM_StepOverlapAddGrains(benchmark::State& state)
     }
 }
 BENCHMARK(BM_StepOverlapAddGrains)->Unit(benchmark::kMicrosecond);
+
+// The effect's path through one block stage by stage, over workspaces made once (as the effect
+// runs it, spread over host calls): microseconds per block for each group of steps, the dump's
+// formatting and file replacement (the writer thread's work) included.
+void BM_EffectPathSteps(benchmark::State& state)
+{
+    BlockFixture b;
+    const AnalysisGeometry& g = b.g;
+    const int m = g.frameCount;
+    ::setenv("XDG_CACHE_HOME", "/tmp/halvern-bench-cache", 1);
+    F0Workspace f0Work(g.blockLength, kRate);
+    GrainWorkspace grainWork(g.blockLength, kRate, g.frameLength, g.frameCount);
+    std::vector<double> track(m), target(m), scratch(m);
+    std::vector<uint8_t> used(std::max(m, g.frameLimit));
+    std::vector<ControlState> controls(m);
+    for (auto& c : controls)
+    {
+        c.pitchCents = 300.0f;
+        c.formantCents = -200.0f;
+        c.scaleOn = 1;
+    }
+    std::string text;
+    double pulse = 0.0;
+    int64_t origin = 0;
+    const double blockStep = static_cast<double>(g.blockLength - g.blockOverlap) / kRate;
+    enum Group
+    {
+        lowPass,
+        bands,
+        contour,
+        grainPrep,
+        marks,
+        targets,
+        cuts,
+        synthesis,
+        format,
+        write,
+        groups
+    };
+    double total[groups] = {};
+    const auto lap = [&](Group group, auto&& work)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        const auto stop = std::chrono::steady_clock::now();
+        total[group] += std::chrono::duration<double, std::micro>(stop - start).count();
+    };
+    for (auto _ : state)
+    {
+        lap(lowPass,
+            [&]
+            {
+                f0Work.loadBlock(b.x.data());
+                for (int c = 0; c < 2 * F0Workspace::kLowPassChunks; ++c)
+                    f0Work.lowPassChunk(c);
+            });
+        lap(bands,
+            [&]
+            {
+                f0Work.transformBlock();
+                for (int band = 0; band < kF0BandCount; ++band)
+                    f0Work.band(band, b.frameTimes.data());
+            });
+        lap(contour,
+            [&]
+            {
+                f0Work.select(track.data());
+                smoothF0Track(track.data(), m, scratch.data());
+            });
+        lap(grainPrep,
+            [&]
+            {
+                grainWork.prepare(b.x.data(), b.frameTimes.data(), track.data(), b.grains.data());
+                grainWork.accumulatePhase();
+            });
+        lap(marks, [&] { grainWork.marks(); });
+        lap(targets,
+            [&]
+            {
+                for (int j = 0; j < m; ++j)
+                {
+                    target[j] = track[j] * 1.189207115002721;
+                    if (target[j] != 0.0) target[j] = snapToScale(controls[j], target[j]);
+                }
+                markPulseFrames(pulse, g.frameLimit, target.data(), kRate, 0.0, used.data());
+            });
+        lap(cuts,
+            [&] { grainWork.cut(b.x.data(), track.data(), b.grains.data(), 1, m, used.data()); });
+        lap(synthesis,
+            [&]
+            {
+                overlapAddGrains(pulse, g.frameLimit, controls.data(), target.data(),
+                                 b.grains.data(), g.frameLength, kRate, b.ring.data(), g.ringSize,
+                                 0.0, origin);
+                pulse -= blockStep;
+                origin += g.blockLength - g.blockOverlap;
+            });
+        lap(format,
+            [&]
+            {
+                text.clear();
+                formatF0Map(text, kF0BandCount, m, f0Work.f0Map(), f0Work.stabilityMap(),
+                            f0Work.trace());
+            });
+        lap(write, [&] { replaceF0MapFile(text); });
+        benchmark::DoNotOptimize(b.ring.data());
+    }
+    const char* names[groups] = {"lowpass_us",     "bands_us",     "contour_us", "grain_prep_us",
+                                 "marks_us",       "targets_us",   "cuts_us",    "synthesis_us",
+                                 "dump_format_us", "dump_write_us"};
+    for (int group = 0; group < groups; ++group)
+        state.counters[names[group]] = total[group] / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_EffectPathSteps)->Unit(benchmark::kMicrosecond);
 
 // One block's whole engine work (every step of its job, the dump's hand-over included), as the
 // call that completed a block used to run it.
