@@ -80,15 +80,16 @@ void extendBlock(const double* x, int n, double* t)
         t[static_cast<size_t>(n) + 9 + j] = 2.0 * x[n - 1] - x[n - 2 - j];
 }
 
-// The recursive low-pass over t[from, to) in place, continuing from state (w[k-1], w[k-2],
-// w[k-3]).
-void lowPassForward(const DecimationCoefficients& c, double* t, int from, int to, double* state)
+// The recursive low-pass over in[k - offset] for k in [from, to) into out[k], continuing from
+// state (w[k-1], w[k-2], w[k-3]); in and out may be the same array with offset 0.
+void lowPassForward(const DecimationCoefficients& c, const double* in, int offset, double* out,
+                    int from, int to, double* state)
 {
     double w1 = state[0], w2 = state[1], w3 = state[2];
     for (int k = from; k < to; ++k)
     {
-        const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
-        t[k] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+        const double w0 = in[k - offset] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
+        out[k] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
         w3 = w2;
         w2 = w1;
         w1 = w0;
@@ -363,7 +364,7 @@ int decimate(const double* x, int n, int D, double* y)
     extendBlock(x, n, t.data());
     const int length = static_cast<int>(t.size());
     double state[3] = {};
-    lowPassForward(c, t.data(), 0, length, state);
+    lowPassForward(c, t.data(), 0, t.data(), 0, length, state);
     state[0] = state[1] = state[2] = 0.0;
     lowPassBackward(c, t.data(), 0, length, state, firstKept(n, D), n + 17, D, y);
     return decimatedCount(n, D);
@@ -538,7 +539,13 @@ void F0Workspace::releasePlans()
 void F0Workspace::loadBlock(const double* x)
 {
     if (!analysable_) return;
-    extendBlock(x, n, extended.data());
+    // The block itself is filtered where it lies; only its reflected ends are made here.
+    source = x;
+    for (int k = 0; k <= 8; ++k)
+    {
+        head[k] = 2.0 * x[0] - x[9 - k];
+        tail[k] = 2.0 * x[n - 1] - x[n - 2 - k];
+    }
     filterState[0] = filterState[1] = filterState[2] = 0.0;
 }
 
@@ -548,9 +555,17 @@ void F0Workspace::lowPassChunk(int chunk)
     const int length = n + 18;
     if (chunk < kLowPassChunks)
     {
-        lowPassForward(*lowPass, extended.data(), length / kLowPassChunks * chunk,
-                       chunk + 1 == kLowPassChunks ? length : length / kLowPassChunks * (chunk + 1),
-                       filterState);
+        const int from = length / kLowPassChunks * chunk;
+        const int to = chunk + 1 == kLowPassChunks ? length : length / kLowPassChunks * (chunk + 1);
+        // The extended block in three parts: the reflected head, the block, the reflected tail.
+        const auto part = [&](const double* in, int start, int end)
+        {
+            const int a = std::max(from, start), b = std::min(to, end);
+            if (a < b) lowPassForward(*lowPass, in, start, extended.data(), a, b, filterState);
+        };
+        part(head, 0, 9);
+        part(source, 9, n + 9);
+        part(tail, n + 9, length);
         if (chunk + 1 == kLowPassChunks) filterState[0] = filterState[1] = filterState[2] = 0.0;
         return;
     }

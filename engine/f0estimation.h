@@ -109,7 +109,7 @@ public:
 
     // The stages of one block, in this order: loadBlock; lowPassChunk(0 .. 2 * kLowPassChunks - 1);
     // transformBlock; band(0 .. kF0BandCount - 1); select. None allocates, locks or does I/O.
-    // x stays read until transformBlock; times (m frame times) until the last band.
+    // x must stay unchanged until the last lowPassChunk; times (m frame times) until the last band.
     void loadBlock(const double* x);
     void lowPassChunk(int chunk);
     void transformBlock();
@@ -125,10 +125,12 @@ private:
     bool analysable_ = false;
     const DecimationCoefficients* lowPass = nullptr;
     double filterState[3] = {};
-    std::vector<double> extended;     // the block with its reflected ends, filtered in place
-    std::vector<double> decimated;    // N values
-    std::vector<FftComplex> spectrum; // N/2 + 1 bins
-    std::vector<double> filterBuffer; // N values
+    const double* source = nullptr;    // the block being analysed
+    double head[9] = {}, tail[9] = {}; // its reflected ends
+    std::vector<double> extended;      // the low-passed block with its ends
+    std::vector<double> decimated;     // N values
+    std::vector<FftComplex> spectrum;  // N/2 + 1 bins
+    std::vector<double> filterBuffer;  // N values
     std::vector<FftComplex> filterSpectrum;
     std::vector<FftComplex> windowSpectra; // kF0BandCount rows of N/2 + 1 bins
     std::vector<double> bandSignal, centres, frequencies, kinds, deviations;
