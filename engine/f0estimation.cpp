@@ -127,6 +127,43 @@ void lowPassBackward(const DecimationCoefficients& c, const double* t, int from,
     state[2] = w3;
 }
 
+// lowPassBackward over [from, to) and, step for step beside it, lowPassForward over as many
+// samples of another block: in[k - offset] into out[k] for k from start on. Two independent
+// recursions in one loop: each rounds exactly as on its own.
+void lowPassBackwardBeside(const DecimationCoefficients& c, const double* t, int from, int to,
+                           double* state, int first, int last, int D, double* y, const double* in,
+                           int offset, double* out, int start, double* otherState)
+{
+    double w1 = state[0], w2 = state[1], w3 = state[2];
+    double v1 = otherState[0], v2 = otherState[1], v3 = otherState[2];
+    int k = to - 1;
+    int untilKept = k >= first ? (k - first) % D : -1;
+    for (int f = start; k >= from; --k, ++f)
+    {
+        const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
+        const double v0 = in[f - offset] + c.a1 * v1 + c.a2 * v2 + c.a3 * v3;
+        out[f] = c.b0 * v0 + c.b1 * v1 + c.b1 * v2 + c.b0 * v3;
+        if (untilKept == 0)
+        {
+            if (k < last) y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
+            untilKept = k > first ? D : -1;
+        }
+        --untilKept;
+        w3 = w2;
+        w2 = w1;
+        w1 = w0;
+        v3 = v2;
+        v2 = v1;
+        v1 = v0;
+    }
+    state[0] = w1;
+    state[1] = w2;
+    state[2] = w3;
+    otherState[0] = v1;
+    otherState[1] = v2;
+    otherState[2] = v3;
+}
+
 // Index of the extended block that decimated sample 0 comes from; the last one kept lies before
 // index n + 17.
 int firstKept(int n, int D)
@@ -484,6 +521,7 @@ F0Workspace::F0Workspace(int n_, int fs_, int frames) : n(n_), fs(fs_)
     yLen = n / D + 1;
     bins = N / 2 + 1;
     extended.assign(static_cast<size_t>(n) + 18, 0.0);
+    ahead.extended.assign(static_cast<size_t>(n) + 18, 0.0);
     decimated.assign(std::max(N, decimatedCount(n, D)), 0.0);
     spectrum.assign(bins, FftComplex{});
     filterBuffer.assign(N, 0.0);
@@ -536,7 +574,7 @@ void F0Workspace::releasePlans()
     plansMade = 0;
 }
 
-void F0Workspace::loadBlock(const double* x)
+void F0Workspace::loadBlock(const double* x, const double* next, int nextAvailable)
 {
     if (!analysable_) return;
     // The block itself is filtered where it lies; only its reflected ends are made here.
@@ -547,6 +585,19 @@ void F0Workspace::loadBlock(const double* x)
         tail[k] = 2.0 * x[n - 1] - x[n - 2 - k];
     }
     filterState[0] = filterState[1] = filterState[2] = 0.0;
+    forwardStart = 0;
+    if (ahead.source == x && ahead.done > 0)
+    {
+        // The forward pass already ran over this block's start while the previous block's
+        // backward pass ran: it goes on from there.
+        extended.swap(ahead.extended);
+        forwardStart = ahead.done;
+        std::copy(ahead.state, ahead.state + 3, filterState);
+    }
+    ahead.source = nextAvailable >= 10 ? next : nullptr;
+    ahead.done = 0;
+    ahead.limit = ahead.source ? std::min(nextAvailable + 9, n + 18) : 0;
+    std::fill(ahead.state, ahead.state + 3, 0.0);
 }
 
 void F0Workspace::lowPassChunk(int chunk)
@@ -555,8 +606,11 @@ void F0Workspace::lowPassChunk(int chunk)
     const int length = n + 18;
     if (chunk < kLowPassChunks)
     {
-        const int from = length / kLowPassChunks * chunk;
-        const int to = chunk + 1 == kLowPassChunks ? length : length / kLowPassChunks * (chunk + 1);
+        const int span = length - forwardStart;
+        const int from = forwardStart + span / kLowPassChunks * chunk;
+        const int to = chunk + 1 == kLowPassChunks
+                           ? length
+                           : forwardStart + span / kLowPassChunks * (chunk + 1);
         // The extended block in three parts: the reflected head, the block, the reflected tail.
         const auto part = [&](const double* in, int start, int end)
         {
@@ -569,11 +623,27 @@ void F0Workspace::lowPassChunk(int chunk)
         if (chunk + 1 == kLowPassChunks) filterState[0] = filterState[1] = filterState[2] = 0.0;
         return;
     }
-    // The backward pass walks its chunks from the block's end.
+    // The backward pass walks its chunks from the block's end. Its recursion waits on itself at
+    // every sample; the next block's forward pass over the samples already there is another such
+    // chain, so the two are run side by side and each fills the other's waits.
     const int back = 2 * kLowPassChunks - 1 - chunk;
-    lowPassBackward(*lowPass, extended.data(), length / kLowPassChunks * back,
-                    back + 1 == kLowPassChunks ? length : length / kLowPassChunks * (back + 1),
-                    filterState, firstKept(n, D), n + 17, D, decimated.data());
+    const int from = length / kLowPassChunks * back;
+    const int to = back + 1 == kLowPassChunks ? length : length / kLowPassChunks * (back + 1);
+    if (ahead.source && ahead.done == 0)
+    {
+        double nextHead[9];
+        for (int k = 0; k <= 8; ++k)
+            nextHead[k] = 2.0 * ahead.source[0] - ahead.source[9 - k];
+        lowPassForward(*lowPass, nextHead, 0, ahead.extended.data(), 0, 9, ahead.state);
+        ahead.done = 9;
+    }
+    const int together = ahead.source ? std::min(to - from, ahead.limit - ahead.done) : 0;
+    lowPassBackwardBeside(*lowPass, extended.data(), to - together, to, filterState,
+                          firstKept(n, D), n + 17, D, decimated.data(), ahead.source, 9,
+                          ahead.extended.data(), ahead.done, ahead.state);
+    ahead.done += together;
+    lowPassBackward(*lowPass, extended.data(), from, to - together, filterState, firstKept(n, D),
+                    n + 17, D, decimated.data());
 }
 
 void F0Workspace::transformBlock()

@@ -110,7 +110,11 @@ public:
     // The stages of one block, in this order: loadBlock; lowPassChunk(0 .. 2 * kLowPassChunks - 1);
     // transformBlock; band(0 .. kF0BandCount - 1); select. None allocates, locks or does I/O.
     // x must stay unchanged until the last lowPassChunk; times (m frame times) until the last band.
-    void loadBlock(const double* x);
+    // next, when given, holds the first nextAvailable samples of the block that will follow (in
+    // a stream of overlapping blocks they are already there): the backward low-pass runs that
+    // block's forward pass over them alongside, and loading it from the same array later goes on
+    // from there. They must not change until then.
+    void loadBlock(const double* x, const double* next = nullptr, int nextAvailable = 0);
     void lowPassChunk(int chunk);
     void transformBlock();
     void band(int b, const double* times);
@@ -128,9 +132,18 @@ private:
     const double* source = nullptr;    // the block being analysed
     double head[9] = {}, tail[9] = {}; // its reflected ends
     std::vector<double> extended;      // the low-passed block with its ends
-    std::vector<double> decimated;     // N values
-    std::vector<FftComplex> spectrum;  // N/2 + 1 bins
-    std::vector<double> filterBuffer;  // N values
+    int forwardStart = 0;              // where this block's forward pass begins
+    struct Ahead                       // the next block's forward pass, run ahead
+    {
+        const double* source = nullptr;
+        int limit = 0; // extended samples it may cover
+        int done = 0;
+        double state[3] = {};
+        std::vector<double> extended;
+    } ahead;
+    std::vector<double> decimated;    // N values
+    std::vector<FftComplex> spectrum; // N/2 + 1 bins
+    std::vector<double> filterBuffer; // N values
     std::vector<FftComplex> filterSpectrum;
     std::vector<FftComplex> windowSpectra; // kF0BandCount rows of N/2 + 1 bins
     std::vector<double> bandSignal, centres, frequencies, kinds, deviations;

@@ -86,6 +86,8 @@ void BlockJob::start(std::vector<double>& inputBlock, const ControlState* snapsh
     const int e = g.blockOverlap;
     input.swap(inputBlock);
     std::copy(input.begin() + (B - e), input.end(), inputBlock.begin());
+    // The next block starts with these samples, and they stay as they are until it completes.
+    nextBlock = inputBlock.data();
     for (int j = 0; j < g.frameCount; ++j)
         frameControls[j] = snapshots[frameSample(j)];
 
@@ -125,7 +127,7 @@ void BlockJob::runStep(int s)
     const int B = g.blockLength;
     const int m = g.frameCount;
     if (s == kLoad)
-        f0Work.loadBlock(input.data());
+        f0Work.loadBlock(input.data(), nextBlock, g.blockOverlap);
     else if (s < kTransform)
         f0Work.lowPassChunk(s - kLowPass);
     else if (s == kTransform)

@@ -59,6 +59,7 @@ private:
     F0Workspace f0Work;
     GrainWorkspace grainWork;
     std::vector<double> input;
+    const double* nextBlock = nullptr; // the effect's block being filled
     std::vector<double> frameTimes;
     std::vector<double> f0Track;      // smoothed, as measured
     std::vector<double> targetF0;     // with the pitch offset and scale snapping
