@@ -679,3 +679,50 @@ TEST(F0Estimation, AliasOfAHighHarmonicCanWinTheBlock)
                    { return f0signal::pulseTrain(f0, r, length, 3800.0); },
                    rate, Edges::allVoiced});
 }
+
+// The workspace over a stream of overlapping blocks, each block's low-pass started ahead beside
+// the previous block's, gives bit for bit the maps and tracks of analysing every block alone
+// with the one-call functions.
+TEST(F0Workspace, BlocksStartedAheadMatchBlocksAnalysedAlone)
+{
+    for (int rate : {44100, 48000, 22050})
+    {
+        const int B = rate / 5, e = rate / 20, m = f0FrameCount(B, rate);
+        const auto voice = f0signal::vowel(f0signal::glide(130.0, 420.0, 0.1, 1.2), rate,
+                                           static_cast<size_t>(rate) * 3 / 2);
+        std::vector<double> times(m), track(m), alone(m), cells(7 * m), stabilities(7 * m);
+        F0Workspace workspace(B, rate);
+        // Two buffers taking turns, as the effect's do: each block's first e samples are the
+        // previous block's last e, there before the previous block is analysed.
+        std::vector<double> buffers[2] = {std::vector<double>(B), std::vector<double>(B)};
+        for (int block = 0; (block + 1) * (B - e) + e <= static_cast<int>(voice.size()); ++block)
+        {
+            std::vector<double>& current = buffers[block % 2];
+            std::vector<double>& next = buffers[(block + 1) % 2];
+            const size_t start = static_cast<size_t>(block) * (B - e);
+            std::copy(voice.begin() + start, voice.begin() + start + B, current.begin());
+            std::copy(current.end() - e, current.end(), next.begin());
+
+            workspace.loadBlock(current.data(), next.data(), e);
+            for (int c = 0; c < 2 * F0Workspace::kLowPassChunks; ++c)
+                workspace.lowPassChunk(c);
+            workspace.transformBlock();
+            for (int i = 0; i < m; ++i)
+                times[i] = (i * 2.0) * 0.001;
+            for (int b = 0; b < kF0BandCount; ++b)
+                workspace.band(b, times.data());
+            workspace.select(track.data());
+
+            ASSERT_TRUE(buildF0Map(current.data(), B, rate, times.data(), m, cells.data(),
+                                   stabilities.data()));
+            for (int b = 0; b < kF0BandCount; ++b)
+                for (int i = 0; i < m; ++i)
+                {
+                    ASSERT_EQ(workspace.f0Map()[b][i], cells[b * m + i]) << rate << " " << block;
+                    ASSERT_EQ(workspace.stabilityMap()[b][i], stabilities[b * m + i]);
+                }
+            estimateF0(current.data(), B, rate, times.data(), alone.data());
+            ASSERT_EQ(track, alone) << rate << " block " << block;
+        }
+    }
+}
