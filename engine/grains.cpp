@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "simd.h"
 
@@ -294,24 +297,46 @@ void wrappedPhases(const double* phase, double ref, int64_t start, int64_t end, 
 
 namespace
 {
-// placePitchMarks over caller scratch w and raw of B values each.
+// The sample range [start, end) of a segment's marks. Consecutive segments' ranges never overlap.
+void segmentSamples(const GrainSegment& seg, int B, int rate, double P, int64_t& start,
+                    int64_t& end)
+{
+    start = std::clamp<int64_t>(
+        floorIndex(std::trunc(seg.st * static_cast<double>(rate) * P * 0.001)), 0, B);
+    end = std::min<int64_t>(
+        B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
+}
+
+// The anchor-relative phase of every segment, reduced into [0, 2 pi), into w, for the samples in
+// [from, to) only (the work can be done in pieces).
+void wrapSegments(const double* phase, int B, int rate, double P, const GrainSegment* segments,
+                  int segmentCount, double* w, int64_t from, int64_t to)
+{
+    for (int s = 0; s < segmentCount; ++s)
+    {
+        int64_t start, end;
+        segmentSamples(segments[s], B, rate, P, start, end);
+        start = std::max(start, from);
+        end = std::min(end, to);
+        if (start < end) wrappedPhases(phase, phase[segments[s].a0], start, end, w);
+    }
+}
+
+// placePitchMarks with w already made by wrapSegments, raw as scratch of B values.
 int marksOfSegments(const double* phase, int B, int rate, double P, const GrainSegment* segments,
-                    int segmentCount, double* marks, double* w, double* raw)
+                    int segmentCount, double* marks, const double* w, double* raw)
 {
     int count = 0;
     for (int s = 0; s < segmentCount; ++s)
     {
         const GrainSegment& seg = segments[s];
-        const int64_t start = std::clamp<int64_t>(
-            floorIndex(std::trunc(seg.st * static_cast<double>(rate) * P * 0.001)), 0, B);
-        const int64_t end = std::min<int64_t>(
-            B - 1, floorIndex((seg.ed + 1) * static_cast<double>(rate) * P * 0.001 + 0.5) - 1);
+        int64_t start, end;
+        segmentSamples(seg, B, rate, P, start, end);
 
-        // The phase relative to the anchor, reduced into [0, 2 pi). Where two values lie within
-        // twice the guard of each other their order is taken from fmod itself, so the marks are
-        // exactly those of fmod.
+        // Marks where the wrapped phase falls back. Where two values lie within twice the guard
+        // of each other their order is taken from fmod itself, so the marks are exactly those of
+        // fmod.
         const double ref = phase[seg.a0];
-        wrappedPhases(phase, ref, start, end, w);
         int rawCount = 0;
         const auto test = [&](int64_t k)
         {
@@ -368,6 +393,7 @@ int placePitchMarks(const double* phase, int B, int rate, double P, const GrainS
 {
     std::vector<double> w(B);
     std::vector<double> raw(B);
+    wrapSegments(phase, B, rate, P, segments, segmentCount, w.data(), 0, B);
     return marksOfSegments(phase, B, rate, P, segments, segmentCount, marks, w.data(), raw.data());
 }
 
@@ -463,9 +489,68 @@ void extractFrameGrains(const double* x, int B, int rate, const double* frameTim
     GrainWorkspace workspace(B, rate, N, frameCount, true);
     workspace.prepare(x, frameTimes, f0Track, frameGrains);
     workspace.accumulatePhase();
+    workspace.wrapPhase(0, 1);
     workspace.marks();
     workspace.cut(x, f0Track, frameGrains, 1, workspace.frames());
 }
+
+// The Hann windows of every grain length a voice gives at one rate (f0 from 85 to 700 Hz), made
+// once and shared by every workspace of that geometry in the process: cutting a grain then never
+// computes a cosine on the audio thread. Rates whose table would be too large go without.
+class HannTable
+{
+public:
+    static std::shared_ptr<const HannTable> forGeometry(int rate, int N)
+    {
+        static std::mutex mutex;
+        static std::map<std::pair<int, int>, std::weak_ptr<const HannTable>> tables;
+        std::lock_guard<std::mutex> lock(mutex);
+        auto& entry = tables[{rate, N}];
+        auto table = entry.lock();
+        if (!table)
+        {
+            auto made = std::make_shared<HannTable>(rate, N);
+            if (made->values.empty()) return nullptr;
+            table = made;
+            entry = table;
+        }
+        return table;
+    }
+
+    HannTable(int rate, int N)
+    {
+        const int64_t capacity = N / 2 - 1;
+        shortest = floorIndex(2.0 * rate / 700.0 + 0.5);
+        longest = floorIndex(2.0 * rate / 85.0 + 0.5);
+        size_t total = 0;
+        for (int64_t t = shortest; t <= longest; ++t)
+            total += static_cast<size_t>(std::min(t, capacity));
+        if (shortest < 1 || total > kMaxValues) return;
+        values.resize(total);
+        offsets.resize(static_cast<size_t>(longest - shortest + 1));
+        size_t at = 0;
+        for (int64_t t = shortest; t <= longest; ++t)
+        {
+            offsets[static_cast<size_t>(t - shortest)] = at;
+            const int64_t stored = std::min(t, capacity);
+            hannWindow(t, stored, values.data() + at);
+            at += static_cast<size_t>(stored);
+        }
+    }
+
+    // The window of length t, or null when t is outside the table.
+    const double* row(int64_t t) const
+    {
+        if (t < shortest || t > longest) return nullptr;
+        return values.data() + offsets[static_cast<size_t>(t - shortest)];
+    }
+
+private:
+    static constexpr size_t kMaxValues = 4u << 20; // 32 MiB
+    int64_t shortest = 0, longest = -1;
+    std::vector<double> values;
+    std::vector<size_t> offsets;
+};
 
 namespace
 {
@@ -487,10 +572,14 @@ GrainWorkspace::GrainWorkspace(int B_, int rate_, int N_, int frameCount_, bool 
     windows.assign(slots * row, 0.0);
     windowLengths.assign(slots & ~static_cast<size_t>(1), -1);
     windowOlder.assign(slots / 2, 0);
+    // The one-call extractFrameGrains cuts a single block: the shared table would not pay.
+    if (!wholeGrains) table = HannTable::forGeometry(rate, N);
 }
 
 const double* GrainWorkspace::windowFor(int64_t t, int64_t stored)
 {
+    if (table)
+        if (const double* row = table->row(t)) return row;
     // Two-way sets of rows: a length shares its set with lengths a multiple of the set count away
     // (the unvoiced 176 and a voiced length, say), and the one used longer ago gives way.
     const size_t sets = windowLengths.size() / 2;
@@ -558,6 +647,14 @@ void GrainWorkspace::accumulatePhase()
         acc += phase[k];
         phase[k] = acc;
     }
+}
+
+void GrainWorkspace::wrapPhase(int piece, int pieces)
+{
+    if (T == 0) return;
+    wrapSegments(phase.data(), B, rate, P, segments.data(), segmentCount, wrapped.data(),
+                 static_cast<int64_t>(B) * piece / pieces,
+                 static_cast<int64_t>(B) * (piece + 1) / pieces);
 }
 
 void GrainWorkspace::marks()

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Writes entries 0..N/2-1 of frameGrains[0..T-1]: grain samples in 0..N/2-2, the half length in
@@ -66,11 +67,13 @@ public:
     GrainWorkspace(int B, int rate, int N, int frameCount, bool wholeGrains = false);
 
     // The stages of one block, in this order: prepare (segments, anchors, per-sample f0; empties
-    // frame 0's grain); accumulatePhase; marks; cut over frames [from, to) in ascending pieces
+    // frame 0's grain); accumulatePhase; wrapPhase for pieces 0 .. pieces - 1; marks; cut over
+    // frames [from, to) in ascending pieces
     // covering 1 .. frames() - 1. x, frameTimes and f0Track must stay unchanged until the last cut.
     void prepare(const double* x, const double* frameTimes, const double* f0Track,
                  double* const* frameGrains);
     void accumulatePhase();
+    void wrapPhase(int piece, int pieces);
     void marks();
     // used, when given, names the frames whose grains will be read (see markPulseFrames); the
     // others are skipped.
@@ -94,7 +97,8 @@ private:
     std::vector<double> sampleTimes; // k / rate, fixed by the geometry
     std::vector<double> perSampleF0, phase, wrapped, rawMarks, markTimes;
     std::vector<double> peakScratch;
-    std::vector<double> windows;        // windowSlots rows of N/2 values
-    std::vector<int64_t> windowLengths; // grain length each row holds, -1 = none
-    std::vector<uint8_t> windowOlder;   // per set of two rows: the one to replace next
+    std::vector<double> windows;                  // windowSlots rows of N/2 values
+    std::vector<int64_t> windowLengths;           // grain length each row holds, -1 = none
+    std::vector<uint8_t> windowOlder;             // per set of two rows: the one to replace next
+    std::shared_ptr<const class HannTable> table; // every usual length, when the rate allows
 };

@@ -20,7 +20,10 @@ constexpr int kBands = kTransform + 1;
 constexpr int kSelect = kBands + kF0BandCount;
 constexpr int kPrepareGrains = kSelect + 1;
 constexpr int kPhase = kPrepareGrains + 1;
-constexpr int kMarks = kPhase + 1;
+// The wrapped phase over the block in pieces of samples, then the marks from it.
+constexpr int kWrapPieces = 3;
+constexpr int kWrap = kPhase + 1;
+constexpr int kMarks = kWrap + kWrapPieces;
 // The targets come before the grains: only the frames the pulse chain will fall in are cut.
 constexpr int kTargets = kMarks + 1;
 constexpr int kCut = kTargets + 1;
@@ -48,19 +51,21 @@ BlockJob::BlockJob(const AnalysisGeometry& geometry, double* ring_, DumpSlot* du
         frameGrains[j] = grainStorage.data() + static_cast<size_t>(j) * (g.frameLength / 2 + 1);
     }
     // Costs in microseconds measured at 44.1 kHz: the spread follows the work, not the step count.
-    stepWeight[kLoad] = 2;
+    stepWeight[kLoad] = 1;
     for (int c = 0; c < 2 * F0Workspace::kLowPassChunks; ++c)
         stepWeight[kLowPass + c] = 8;
     stepWeight[kTransform] = 3;
     for (int b = 0; b < kF0BandCount; ++b)
-        stepWeight[kBands + b] = 6;
+        stepWeight[kBands + b] = 7;
     stepWeight[kSelect] = 3;
-    stepWeight[kPrepareGrains] = 14;
+    stepWeight[kPrepareGrains] = 9;
     stepWeight[kPhase] = 10;
-    stepWeight[kMarks] = 20;
+    for (int c = 0; c < kWrapPieces; ++c)
+        stepWeight[kWrap + c] = 4;
+    stepWeight[kMarks] = 4;
+    stepWeight[kTargets] = 4;
     for (int c = 0; c < kCutPieces; ++c)
-        stepWeight[kCut + c] = 2;
-    stepWeight[kTargets] = 8;
+        stepWeight[kCut + c] = 1;
     for (int c = 0; c < kSynthesisPieces; ++c)
         stepWeight[kSynthesis + c] = 6;
     for (int w : stepWeight)
@@ -107,8 +112,11 @@ void BlockJob::advance(int64_t reached)
 {
     const int64_t elapsed = reached - 1 - completed;
     const int64_t span = spreadEnd - completed;
-    while (pending() && (elapsed >= span || static_cast<int64_t>(doneWeight) * span <
-                                                static_cast<int64_t>(totalWeight) * elapsed))
+    // A step runs when at least half of it falls within the share due so far, so that a call
+    // overshoots its share by at most half a step.
+    while (pending() &&
+           (elapsed >= span || (2 * static_cast<int64_t>(doneWeight) + stepWeight[step]) * span <=
+                                   2 * static_cast<int64_t>(totalWeight) * elapsed))
     {
         runStep(step);
         doneWeight += stepWeight[step];
@@ -144,6 +152,8 @@ void BlockJob::runStep(int s)
         grainWork.prepare(input.data(), frameTimes.data(), f0Track.data(), frameGrains.data());
     else if (s == kPhase)
         grainWork.accumulatePhase();
+    else if (s < kMarks)
+        grainWork.wrapPhase(s - kWrap, kWrapPieces);
     else if (s == kMarks)
         grainWork.marks();
     else if (s == kTargets)
