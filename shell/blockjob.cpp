@@ -132,6 +132,7 @@ void BlockJob::finish()
 
 void BlockJob::runStep(int s)
 {
+    ++totalSteps;
     const int B = g.blockLength;
     const int m = g.frameCount;
     if (s == kLoad)

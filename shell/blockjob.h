@@ -41,6 +41,8 @@ public:
     // Steps of the current (or last) block done so far, of stepsPerBlock().
     int stepsDone() const { return step; }
     int stepsPerBlock() const;
+    // Steps run since construction, all blocks together.
+    int64_t stepsRun() const { return totalSteps; }
     // Absolute host sample whose output is the first to read a cell this block writes.
     int64_t dueSample() const { return due; }
     // Runs the steps due once the host has processed samples up to (not including) reached.
@@ -81,4 +83,5 @@ private:
     int step = 0;
     int stepCount = 0;
     int doneWeight = 0;
+    int64_t totalSteps = 0;
 };

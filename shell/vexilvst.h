@@ -82,6 +82,8 @@ public:
     // Number of blocks analysed so far and the host sample index at which the last one completed.
     int64_t getBlocksProcessed() const { return blocksProcessed; }
     int64_t getLastBlockSample() const { return lastBlockSample; }
+    // Engine steps run so far: a call that ran none did only the per-sample work.
+    int64_t getEngineStepsRun() const { return buffers->job.stepsRun(); }
 
     // Continues the stream as if sampleIndex samples had already passed; only valid before any
     // audio was processed. Lets long-running behaviour be checked without hours of audio.
