@@ -269,7 +269,12 @@ void BM_EffectPathSteps(benchmark::State& state)
                 grainWork.prepare(b.x.data(), b.frameTimes.data(), track.data(), b.grains.data());
                 grainWork.accumulatePhase();
             });
-        lap(marks, [&] { grainWork.marks(); });
+        lap(marks,
+            [&]
+            {
+                grainWork.wrapPhase(0, 1);
+                grainWork.marks();
+            });
         lap(targets,
             [&]
             {
