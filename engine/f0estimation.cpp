@@ -101,48 +101,37 @@ void lowPassForward(const DecimationCoefficients& c, const double* in, int offse
 
 // The same filter run backwards over t[from, to), from index to - 1 down to from: the second,
 // phase-cancelling pass. Only every D-th output below last is kept (those at first + k D, into
-// y[k]); the recursion itself runs over every sample.
-void lowPassBackward(const DecimationCoefficients& c, const double* t, int from, int to,
-                     double* state, int first, int last, int D, double* y)
+// y[k]); the recursion itself runs over every sample. With Beside, lowPassForward runs step for
+// step beside it over as many samples of another block (in[f - offset] into out[f] for f from
+// start on, state in otherState): two independent recursions in one loop, each rounding exactly
+// as on its own.
+template <bool Beside>
+void lowPassBackwardWith(const DecimationCoefficients& c, const double* t, int from, int to,
+                         double* state, int first, int last, int D, double* y, const double* in,
+                         int offset, double* out, int start, double* otherState)
 {
     double w1 = state[0], w2 = state[1], w3 = state[2];
-    // Samples until the next kept one, counted down instead of a remainder per sample.
-    int k = to - 1;
-    int untilKept = k >= first ? (k - first) % D : -1;
-    for (; k >= from; --k)
+    double v1 = 0.0, v2 = 0.0, v3 = 0.0;
+    if constexpr (Beside)
     {
-        const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
-        if (untilKept == 0)
-        {
-            if (k < last) y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
-            untilKept = k > first ? D : -1;
-        }
-        --untilKept;
-        w3 = w2;
-        w2 = w1;
-        w1 = w0;
+        v1 = otherState[0];
+        v2 = otherState[1];
+        v3 = otherState[2];
     }
-    state[0] = w1;
-    state[1] = w2;
-    state[2] = w3;
-}
-
-// lowPassBackward over [from, to) and, step for step beside it, lowPassForward over as many
-// samples of another block: in[k - offset] into out[k] for k from start on. Two independent
-// recursions in one loop: each rounds exactly as on its own.
-void lowPassBackwardBeside(const DecimationCoefficients& c, const double* t, int from, int to,
-                           double* state, int first, int last, int D, double* y, const double* in,
-                           int offset, double* out, int start, double* otherState)
-{
-    double w1 = state[0], w2 = state[1], w3 = state[2];
-    double v1 = otherState[0], v2 = otherState[1], v3 = otherState[2];
+    // Samples until the next kept one, counted down instead of a remainder per sample.
     int k = to - 1;
     int untilKept = k >= first ? (k - first) % D : -1;
     for (int f = start; k >= from; --k, ++f)
     {
         const double w0 = t[k] + c.a1 * w1 + c.a2 * w2 + c.a3 * w3;
-        const double v0 = in[f - offset] + c.a1 * v1 + c.a2 * v2 + c.a3 * v3;
-        out[f] = c.b0 * v0 + c.b1 * v1 + c.b1 * v2 + c.b0 * v3;
+        if constexpr (Beside)
+        {
+            const double v0 = in[f - offset] + c.a1 * v1 + c.a2 * v2 + c.a3 * v3;
+            out[f] = c.b0 * v0 + c.b1 * v1 + c.b1 * v2 + c.b0 * v3;
+            v3 = v2;
+            v2 = v1;
+            v1 = v0;
+        }
         if (untilKept == 0)
         {
             if (k < last) y[(k - first) / D] = c.b0 * w0 + c.b1 * w1 + c.b1 * w2 + c.b0 * w3;
@@ -152,16 +141,23 @@ void lowPassBackwardBeside(const DecimationCoefficients& c, const double* t, int
         w3 = w2;
         w2 = w1;
         w1 = w0;
-        v3 = v2;
-        v2 = v1;
-        v1 = v0;
     }
     state[0] = w1;
     state[1] = w2;
     state[2] = w3;
-    otherState[0] = v1;
-    otherState[1] = v2;
-    otherState[2] = v3;
+    if constexpr (Beside)
+    {
+        otherState[0] = v1;
+        otherState[1] = v2;
+        otherState[2] = v3;
+    }
+}
+
+void lowPassBackward(const DecimationCoefficients& c, const double* t, int from, int to,
+                     double* state, int first, int last, int D, double* y)
+{
+    lowPassBackwardWith<false>(c, t, from, to, state, first, last, D, y, nullptr, 0, nullptr, 0,
+                               nullptr);
 }
 
 // Index of the extended block that decimated sample 0 comes from; the last one kept lies before
@@ -638,9 +634,9 @@ void F0Workspace::lowPassChunk(int chunk)
         ahead.done = 9;
     }
     const int together = ahead.source ? std::min(to - from, ahead.limit - ahead.done) : 0;
-    lowPassBackwardBeside(*lowPass, extended.data(), to - together, to, filterState,
-                          firstKept(n, D), n + 17, D, decimated.data(), ahead.source, 9,
-                          ahead.extended.data(), ahead.done, ahead.state);
+    lowPassBackwardWith<true>(*lowPass, extended.data(), to - together, to, filterState,
+                              firstKept(n, D), n + 17, D, decimated.data(), ahead.source, 9,
+                              ahead.extended.data(), ahead.done, ahead.state);
     ahead.done += together;
     lowPassBackward(*lowPass, extended.data(), from, to - together, filterState, firstKept(n, D),
                     n + 17, D, decimated.data());
