@@ -72,40 +72,6 @@ int openDumpFolder()
 #endif
 } // namespace
 
-std::FILE* openF0MapFile()
-{
-#ifdef _WIN32
-    // The user's temporary folder, named in UTF-16: its ANSI name loses characters outside the
-    // code page (a user name in another script), and the dump would never be written there.
-    wchar_t path[MAX_PATH + 16];
-    const DWORD len = GetTempPathW(MAX_PATH + 1, path);
-    if (len == 0 || len > MAX_PATH) return nullptr;
-    size_t end = len;
-    for (const char* c = kFileName; *c; ++c)
-        path[end++] = static_cast<wchar_t>(*c);
-    path[end] = L'\0';
-    return _wfopen(path, L"w");
-#else
-    const int dirFd = openDumpFolder();
-    if (dirFd < 0) return nullptr;
-    // O_NOFOLLOW: a link at the file name is refused, not written through. O_NONBLOCK keeps a
-    // FIFO at the name from stalling the caller; it is refused below.
-    const int fd =
-        openat(dirFd, kFileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    close(dirFd);
-    if (fd < 0) return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE* file = fdopen(fd, "w");
-    if (!file) close(fd);
-    return file;
-#endif
-}
-
 void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map,
                  const double* const* stabilityMap, const F0ContourTrace& trace)
 {
@@ -141,14 +107,6 @@ void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map
     }
 }
 
-void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
-                const double* const* stabilityMap, const F0ContourTrace& trace)
-{
-    std::string text;
-    formatF0Map(text, bands, m, f0Map, stabilityMap, trace);
-    std::fwrite(text.data(), 1, text.size(), file);
-}
-
 namespace
 {
 // A temporary name no other writer uses at the same time: process id and a running count.
@@ -171,8 +129,8 @@ bool writeAll(int fd, const std::string& text)
     size_t done = 0;
     while (done < text.size())
     {
-        const ssize_t n = pwrite(fd, text.data() + done, text.size() - done,
-                                 static_cast<off_t>(done));
+        const ssize_t n =
+            pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -230,8 +188,8 @@ bool replaceF0MapFile(const std::string& text)
         return false;
     }
     const bool written = writeAll(fd, text);
-    const bool ok = close(fd) == 0 && written &&
-                    renameat(dirFd, temporary.c_str(), dirFd, kFileName) == 0;
+    const bool ok =
+        close(fd) == 0 && written && renameat(dirFd, temporary.c_str(), dirFd, kFileName) == 0;
     if (!ok) unlinkat(dirFd, temporary.c_str(), 0);
     close(dirFd);
     return ok;

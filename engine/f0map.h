@@ -9,20 +9,11 @@
 
 #include "f0contour.h"
 
-#include <cstdio>
 #include <string>
-
-// Opens f0map.txt in place for writing from its start; null when it cannot be opened safely (the
-// folder cannot be made, is not the user's own, or the name is a link or not a regular file).
-std::FILE* openF0MapFile();
 
 // Appends the header and one line per frame (m of them) for bands map rows to text.
 void formatF0Map(std::string& text, int bands, int m, const double* const* f0Map,
                  const double* const* stabilityMap, const F0ContourTrace& trace);
-
-// The same text written to file (not closed).
-void writeF0Map(std::FILE* file, int bands, int m, const double* const* f0Map,
-                const double* const* stabilityMap, const F0ContourTrace& trace);
 
 // Writes text to a file of its own beside f0map.txt and renames it over f0map.txt. False, leaving
 // nothing behind, when the folder is unsafe, the name is taken by anything but a regular file, or a

@@ -14,8 +14,9 @@ AnalysisGeometry AnalysisGeometry::forRate(int rate)
     g.ringSize = 2 * g.blockLength;
     g.frameCount = 1 - static_cast<int>(g.blockLength / r * -500.0);
     // The smallest power of two above 3r/71 + 1.
-    g.frameLength = static_cast<int>(std::pow(
-        2.0, std::trunc(std::log(r * 3.0 * (1.0 / 71.0) + 1.0) * (1.0 / std::log(2.0))) + 1.0));
-    g.frameLimit = static_cast<int>((g.blockLength - g.synthesisMargin) * (1.0 / r) * 500.0 + 0.5);
+    g.frameLength = static_cast<int>(
+        std::pow(2.0, std::trunc(std::log(r * 3.0 * (1.0 / 71.0) + 1.0) * (1.0 / std::log(2.0))) + 1.0));
+    g.frameLimit =
+        static_cast<int>((g.blockLength - g.synthesisMargin) * (1.0 / r) * 500.0 + 0.5);
     return g;
 }

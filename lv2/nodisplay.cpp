@@ -4,8 +4,6 @@
 // thereby loads neither Xlib nor cairo.
 #include "platform/platform.h"
 
-#include <cerrno>
-#include <ctime>
 #include <vector>
 
 namespace VSTGUI
@@ -83,22 +81,6 @@ std::unique_ptr<Window> createChildWindow(const WindowSpec&, WindowClient&)
 bool dispatchPendingPaint()
 {
     return false;
-}
-
-uint32_t tickCount()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
-
-void sleepMilliseconds(uint32_t ms)
-{
-    timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) == -1 && errno == EINTR)
-    {
-    }
 }
 
 } // namespace platform

@@ -7,10 +7,7 @@
 namespace
 {
 
-AudioEffect* objectOf(AEffect* e)
-{
-    return static_cast<AudioEffect*>(e->object);
-}
+AudioEffect* objectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object); }
 
 VstIntPtr HALVERN_CALLBACK dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index,
                                                VstIntPtr value, void* ptr, float opt)
@@ -76,14 +73,12 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, 
     cEffect.processDoubleReplacing = processClassDoubleReplacing;
 }
 
-AudioEffect::~AudioEffect()
-{
-    delete editor;
-}
+AudioEffect::~AudioEffect() { delete editor; }
 
 AEffEditor::~AEffEditor()
 {
-    if (effect && effect->getEditor() == this) effect->setEditor(nullptr);
+    if (effect && effect->getEditor() == this)
+        effect->setEditor(nullptr);
 }
 
 void AudioEffect::setEditor(AEffEditor* newEditor)
@@ -116,7 +111,8 @@ void AudioEffect::processReplacing(float**, float**, VstInt32) {}
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                 float opt)
 {
-    if (!audioMaster) return 0;
+    if (!audioMaster)
+        return 0;
     return audioMaster(&cEffect, opcode, index, value, ptr, opt);
 }
 
@@ -131,20 +127,11 @@ VstInt32 AudioEffect::getMasterVersion()
     return static_cast<VstInt32>(callHost(audioMasterVersion));
 }
 
-bool AudioEffect::beginEdit(VstInt32 index)
-{
-    return callHost(audioMasterBeginEdit, index) != 0;
-}
+bool AudioEffect::beginEdit(VstInt32 index) { return callHost(audioMasterBeginEdit, index) != 0; }
 
-bool AudioEffect::endEdit(VstInt32 index)
-{
-    return callHost(audioMasterEndEdit, index) != 0;
-}
+bool AudioEffect::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }
 
-void AudioEffect::masterIdle()
-{
-    callHost(audioMasterIdle);
-}
+void AudioEffect::masterIdle() { callHost(audioMasterIdle); }
 
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                   float opt)
@@ -159,24 +146,30 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         close();
         return 0;
     case effSetProgram:
-        if (value < numPrograms) setProgram(static_cast<VstInt32>(value));
+        if (value < numPrograms)
+            setProgram(static_cast<VstInt32>(value));
         return 0;
     case effGetProgram:
         return getProgram();
     case effSetProgramName:
-        if (ptr) setProgramName(static_cast<char*>(ptr));
+        if (ptr)
+            setProgramName(static_cast<char*>(ptr));
         return 0;
     case effGetProgramName:
-        if (ptr) getProgramName(static_cast<char*>(ptr));
+        if (ptr)
+            getProgramName(static_cast<char*>(ptr));
         return 0;
     case effGetParamLabel:
-        if (ptr) getParameterLabel(index, static_cast<char*>(ptr));
+        if (ptr)
+            getParameterLabel(index, static_cast<char*>(ptr));
         return 0;
     case effGetParamDisplay:
-        if (ptr) getParameterDisplay(index, static_cast<char*>(ptr));
+        if (ptr)
+            getParameterDisplay(index, static_cast<char*>(ptr));
         return 0;
     case effGetParamName:
-        if (ptr) getParameterName(index, static_cast<char*>(ptr));
+        if (ptr)
+            getParameterName(index, static_cast<char*>(ptr));
         return 0;
     case effSetSampleRate:
         setSampleRate(opt);
@@ -191,21 +184,26 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
             resume();
         return 0;
     case effEditGetRect:
-        if (editor && ptr) return editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+        if (editor && ptr)
+            return editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
         return 0;
     case effEditOpen:
-        if (editor) return editor->open(ptr) ? 1 : 0;
+        if (editor)
+            return editor->open(ptr) ? 1 : 0;
         return 0;
     case effEditClose:
-        if (editor) editor->close();
+        if (editor)
+            editor->close();
         return 0;
     case effEditIdle:
-        if (editor) editor->idle();
+        if (editor)
+            editor->idle();
         return 0;
     case effIdentify:
         return kEffectIdentity;
     case effGetChunk:
-        if (ptr) return getChunk(static_cast<void**>(ptr), index != 0);
+        if (ptr)
+            return getChunk(static_cast<void**>(ptr), index != 0);
         return 0;
     case effSetChunk:
         return setChunk(ptr, static_cast<VstInt32>(value), index != 0);

@@ -4,7 +4,8 @@
 
 void AudioEffectX::resume()
 {
-    if ((cEffect.flags & effFlagsIsSynth) || canDo("receiveVstMidiEvent") == 1) wantEvents();
+    if ((cEffect.flags & effFlagsIsSynth) || canDo("receiveVstMidiEvent") == 1)
+        wantEvents();
 }
 
 bool AudioEffectX::wantEvents(VstInt32 filter)
@@ -98,7 +99,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         }
         return 0;
     case effSetEditKnobMode:
-        if (editor) return editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
+        if (editor)
+            return editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
         return 0;
     case effGetMidiProgramName:
         return getMidiProgramName(index, ptr);
@@ -116,7 +118,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         return endSetProgram() ? 1 : 0;
     case effGetSpeakerArrangement:
         if (value && ptr)
-            return getSpeakerArrangement(reinterpret_cast<void**>(value), static_cast<void**>(ptr))
+            return getSpeakerArrangement(reinterpret_cast<void**>(value),
+                                         static_cast<void**>(ptr))
                        ? 1
                        : 0;
         return 0;

@@ -20,13 +20,13 @@ typedef intptr_t VstIntPtr;
 struct AEffect;
 
 typedef VstIntPtr(HALVERN_CALLBACK* audioMasterCallback)(AEffect* effect, VstInt32 opcode,
-                                                         VstInt32 index, VstIntPtr value, void* ptr,
-                                                         float opt);
+                                                         VstInt32 index, VstIntPtr value,
+                                                         void* ptr, float opt);
 typedef VstIntPtr(HALVERN_CALLBACK* AEffectDispatcherProc)(AEffect* effect, VstInt32 opcode,
                                                            VstInt32 index, VstIntPtr value,
                                                            void* ptr, float opt);
-typedef void(HALVERN_CALLBACK* AEffectProcessProc)(AEffect* effect, float** inputs, float** outputs,
-                                                   VstInt32 sampleFrames);
+typedef void(HALVERN_CALLBACK* AEffectProcessProc)(AEffect* effect, float** inputs,
+                                                   float** outputs, VstInt32 sampleFrames);
 typedef void(HALVERN_CALLBACK* AEffectProcessDoubleProc)(AEffect* effect, double** inputs,
                                                          double** outputs, VstInt32 sampleFrames);
 typedef void(HALVERN_CALLBACK* AEffectSetParameterProc)(AEffect* effect, VstInt32 index,
@@ -58,7 +58,7 @@ struct AEffect
     VstInt32 flags;
     VstIntPtr reserved1;
     VstIntPtr reserved2;
-    VstInt32 initialDelay;  // samples
+    VstInt32 initialDelay; // samples
     VstInt32 realQualities; // obsolete
     VstInt32 offQualities;  // obsolete
     float ioRatio;

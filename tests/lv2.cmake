@@ -1,4 +1,4 @@
-# The LV2 bundle as hosts load it: its Turtle checked against the installed specification, the
+# The LV2 bundle as hosts load it: its Turtle checked against the installed LV2 vocabularies, the
 # plug-in through lilv against the VST 2.x library and on a watched audio thread, a render through
 # Debian's lv2file, and the UI in a small host under Xvfb.
 find_package(PkgConfig REQUIRED)

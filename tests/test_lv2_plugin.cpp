@@ -38,7 +38,7 @@ std::string fileUri(const std::string& folder)
     return "file://" + folder + "/";
 }
 
-// The specification's core bundle and the built bundle, loaded as hosts load explicit bundles.
+// LV2's core vocabulary bundle and the built bundle, loaded as hosts load explicit bundles.
 class Lv2World
 {
 public:

@@ -15,11 +15,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <functional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -94,40 +92,9 @@ UiDescription describeUi()
     return d;
 }
 
-int openDescriptors()
-{
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd"))
-    {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-std::vector<std::string> xdotool(const std::string& script)
-{
-    std::vector<std::string> argv = {"xdotool"};
-    size_t start = 0;
-    while (start < script.size())
-    {
-        size_t end = script.find(' ', start);
-        if (end == std::string::npos) end = script.size();
-        if (end > start) argv.push_back(script.substr(start, end - start));
-        start = end + 1;
-    }
-    return argv;
-}
-
 std::string xdotoolPoint(int x, int y)
 {
     return std::to_string(kHostX + x) + " " + std::to_string(kHostY + y);
-}
-
-std::string outputPath(const std::string& name)
-{
-    return std::string(HALVERN_TEST_OUTPUT_DIR) + "/" + name;
 }
 
 class Lv2Ui : public XvfbTest
@@ -227,14 +194,7 @@ protected:
     bool idleUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done())
-        {
-            if (std::chrono::steady_clock::now() >= deadline) return done();
-            idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return x11test::idleUntil([this] { idle(); }, done, timeout);
     }
 
     // Runs an xdotool script while the host idles the UI.
@@ -252,35 +212,14 @@ protected:
         return top;
     }
 
-    // The editor drawn through the headless window by halvern-editor-png.
-    Image headless(const std::string& options, const std::string& name)
-    {
-        const std::string path = outputPath(name + "-headless.png");
-        const std::string command = std::string("'") + HALVERN_EDITOR_PNG_TOOL + "' --force -o '" +
-                                    path + "' " + options + " > /dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return readPng(path);
-    }
-
     Image screen() { return host->screenshot(kHostX, kHostY, kWidth, kHeight); }
 
     ::testing::AssertionResult showsWithin(const Image& expected, const std::string& name, int x0,
                                            int y0, int x1, int y1)
     {
-        if (expected.width != kWidth || expected.height != kHeight)
-            return ::testing::AssertionFailure() << "no headless picture";
-        int differing = -1;
-        idleUntil(
-            [&]
-            {
-                differing = screen().differences(expected, x0, y0, x1, y1);
-                return differing == 0;
-            });
-        if (differing == 0) return ::testing::AssertionSuccess();
-        screen().writePng(outputPath(name + "-lv2.png"));
-        return ::testing::AssertionFailure()
-               << differing << " pixels differ from the headless drawing (" << name
-               << "-lv2.png and " << name << "-headless.png in " << HALVERN_TEST_OUTPUT_DIR << ")";
+        return screenShows([this] { return screen(); },
+                           [this](const std::function<bool()>& done) { return idleUntil(done); },
+                           expected, name, "lv2", x0, y0, x1, y1);
     }
     ::testing::AssertionResult shows(const Image& expected, const std::string& name)
     {
@@ -346,7 +285,7 @@ TEST_F(Lv2Ui, OpensIntoTheParentAsTheEditorDrawnWithTheDefaults)
     EXPECT_EQ(a.height, kHeight);
     EXPECT_EQ(a.map_state, IsViewable);
     EXPECT_EQ(requestedSize, std::make_pair(kWidth, kHeight));
-    EXPECT_TRUE(shows(headless("", "lv2ui-open"), "lv2ui-open"));
+    EXPECT_TRUE(shows(headlessEditor("", "lv2ui-open"), "lv2ui-open"));
     EXPECT_TRUE(writes.empty());
 
     close();
@@ -363,19 +302,19 @@ TEST_F(Lv2Ui, WithoutAParentItDoesNotInstantiate)
 TEST_F(Lv2Ui, PortEventsFromTheHostUpdateTheDrawingAndAreNotWrittenBack)
 {
     openInNewHostWindow();
-    ASSERT_TRUE(shows(headless("", "lv2ui-events-before"), "lv2ui-events-before"));
+    ASSERT_TRUE(shows(headlessEditor("", "lv2ui-events-before"), "lv2ui-events-before"));
     portEvent(0, 3.5f);
     portEvent(1, -2.0f);
     portEvent(2, 1.0f);
     // A minor: A B C D E F G on, C# D# F# G# A# off (ports 3 + pitch class)
     for (int p : {1, 3, 6, 8, 10})
         portEvent(3 + p, 0.0f);
-    EXPECT_TRUE(shows(headless("--pitch 3.5 --formant -2 --scale 'A minor'", "lv2ui-events"),
+    EXPECT_TRUE(shows(headlessEditor("--pitch 3.5 --formant -2 --scale 'A minor'", "lv2ui-events"),
                       "lv2ui-events"));
     // values between the effect's 10-cent steps show the step the plug-in takes
     portEvent(0, -7.26f);
     portEvent(1, 4.449f);
-    EXPECT_TRUE(shows(headless("--pitch -7.3 --formant 4.4 --scale 'A minor'", "lv2ui-steps"),
+    EXPECT_TRUE(shows(headlessEditor("--pitch -7.3 --formant 4.4 --scale 'A minor'", "lv2ui-steps"),
                       "lv2ui-steps"));
     EXPECT_TRUE(writes.empty());
     EXPECT_TRUE(touches.empty());
@@ -385,7 +324,7 @@ TEST_F(Lv2Ui, ClicksOnANoteAndTheScaleSwitchReachTheWriteFunctionBetweenTouches)
 {
     HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
-    ASSERT_TRUE(shows(headless("", "lv2ui-click-before"), "lv2ui-click-before"));
+    ASSERT_TRUE(shows(headlessEditor("", "lv2ui-click-before"), "lv2ui-click-before"));
 
     // Note switch E (port 7) spans x 256..272, y 48..112; the Scale switch (port 2) 192..240 x
     // 28..44. Every note starts on, Scale off.
@@ -400,7 +339,7 @@ TEST_F(Lv2Ui, ClicksOnANoteAndTheScaleSwitchReachTheWriteFunctionBetweenTouches)
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].value, 0.0f);
     EXPECT_EQ(writes[1].value, 1.0f);
-    EXPECT_TRUE(shows(headless("--scale C,C#,D,D#,F,F#,G,G#,A,A#,B", "lv2ui-click-after"),
+    EXPECT_TRUE(shows(headlessEditor("--scale C,C#,D,D#,F,F#,G,G#,A,A#,B", "lv2ui-click-after"),
                       "lv2ui-click-after"));
 
     // the host's echo of what the UI wrote changes nothing and is not written back
@@ -414,7 +353,7 @@ TEST_F(Lv2Ui, DraggingThePitchKnobWritesSemitonesInTenCentSteps)
 {
     HALVERN_NEED_XDOTOOL();
     openInNewHostWindow();
-    ASSERT_TRUE(shows(headless("", "lv2ui-drag-before"), "lv2ui-drag-before"));
+    ASSERT_TRUE(shows(headlessEditor("", "lv2ui-drag-before"), "lv2ui-drag-before"));
 
     // Press at the top of the knob (0 semitones), then 45 degrees, then its right side.
     const int r = 18;
@@ -444,14 +383,14 @@ TEST_F(Lv2Ui, DraggingThePitchKnobWritesSemitonesInTenCentSteps)
     EXPECT_NEAR(writes.front().value, 0.0f, 0.25f);
     EXPECT_FLOAT_EQ(writes.back().value, 8.0f); // the right side: 0.8333 of the range
     EXPECT_TRUE(saw4);
-    EXPECT_TRUE(showsWithin(headless("--pitch 8", "lv2ui-drag-after"), "lv2ui-drag-after", 112, 42,
-                            144, 54));
+    EXPECT_TRUE(showsWithin(headlessEditor("--pitch 8", "lv2ui-drag-after"), "lv2ui-drag-after",
+                            112, 42, 144, 54));
 }
 
 TEST_F(Lv2Ui, OpeningAndClosingTwentyTimesLeavesNoWindowOrConnection)
 {
     const ::Window top = host->createTopLevel(kHostX, kHostY, kWidth, kHeight);
-    const Image expected = headless("", "lv2ui-cycles");
+    const Image expected = headlessEditor("", "lv2ui-cycles");
     auto cycle = [&](int k)
     {
         ASSERT_TRUE(open(top)) << "open " << k;
@@ -484,7 +423,7 @@ TEST_F(Lv2Ui, TheHostDestroyingItsWindowFirstLeavesNothingBehind)
     EXPECT_EQ(EditorHost::xErrors(), errorsBefore);
 
     openInNewHostWindow();
-    EXPECT_TRUE(shows(headless("", "lv2ui-reopen"), "lv2ui-reopen"));
+    EXPECT_TRUE(shows(headlessEditor("", "lv2ui-reopen"), "lv2ui-reopen"));
 }
 
 } // namespace

@@ -63,7 +63,6 @@ TEST(Threads, ParameterStormDuringProcessing)
     parameters.join();
     editor.join();
 
-    EXPECT_GT(sets.load(), 0);
     for (float v : output)
         ASSERT_TRUE(std::isfinite(v));
     for (VstInt32 i = 0; i < 15; ++i)

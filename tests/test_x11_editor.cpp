@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <malloc.h>
 #include <string>
@@ -41,23 +40,6 @@ double knobValueAt(double degrees)
     return (225.0 - degrees) / 270.0;
 }
 
-std::string outputPath(const std::string& name)
-{
-    return std::string(HALVERN_TEST_OUTPUT_DIR) + "/" + name;
-}
-
-int openDescriptors()
-{
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd"))
-    {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 size_t heapInUse()
 {
     const struct mallinfo2 m = mallinfo2();
@@ -79,20 +61,6 @@ constexpr bool kHeapCountable = true;
 std::string xdotoolPoint(int x, int y)
 {
     return std::to_string(kHostX + x) + " " + std::to_string(kHostY + y);
-}
-
-std::vector<std::string> xdotool(const std::string& script)
-{
-    std::vector<std::string> argv = {"xdotool"};
-    size_t start = 0;
-    while (start < script.size())
-    {
-        size_t end = script.find(' ', start);
-        if (end == std::string::npos) end = script.size();
-        if (end > start) argv.push_back(script.substr(start, end - start));
-        start = end + 1;
-    }
-    return argv;
 }
 
 struct Settings
@@ -119,14 +87,10 @@ protected:
     // The editor drawn through the headless window with the same settings.
     Image headless(const Settings& s, const std::string& name)
     {
-        const std::string path = outputPath(name + "-headless.png");
-        std::string command = std::string("'") + HALVERN_EDITOR_PNG_TOOL + "' --force -o '" + path +
-                              "' --pitch " + std::to_string(s.pitch) + " --formant " +
-                              std::to_string(s.formant);
-        if (!s.scale.empty()) command += " --scale '" + s.scale + "'";
-        command += " > /dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return readPng(path);
+        std::string options =
+            "--pitch " + std::to_string(s.pitch) + " --formant " + std::to_string(s.formant);
+        if (!s.scale.empty()) options += " --scale '" + s.scale + "'";
+        return headlessEditor(options, name);
     }
 
     void apply(const Settings& s)
@@ -148,20 +112,10 @@ protected:
     ::testing::AssertionResult showsWithin(const Image& expected, const std::string& name, int x0,
                                            int y0, int x1, int y1)
     {
-        if (expected.width != kWidth || expected.height != kHeight)
-            return ::testing::AssertionFailure() << "no headless picture";
-        int differing = -1;
-        host->idleUntil(
-            [&]
-            {
-                differing = screen().differences(expected, x0, y0, x1, y1);
-                return differing == 0;
-            });
-        if (differing == 0) return ::testing::AssertionSuccess();
-        screen().writePng(outputPath(name + "-x11.png"));
-        return ::testing::AssertionFailure()
-               << differing << " pixels differ from the headless drawing (" << name
-               << "-x11.png and " << name << "-headless.png in " << HALVERN_TEST_OUTPUT_DIR << ")";
+        return screenShows([this] { return screen(); },
+                           [this](const std::function<bool()>& done)
+                           { return host->idleUntil(done); },
+                           expected, name, "x11", x0, y0, x1, y1);
     }
     ::testing::AssertionResult shows(const Image& expected, const std::string& name)
     {

@@ -141,7 +141,8 @@ void EditorHost::idle()
     }
 }
 
-bool EditorHost::idleUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+bool idleUntil(const std::function<void()>& idle, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done())
@@ -151,6 +152,11 @@ bool EditorHost::idleUntil(const std::function<bool()>& done, std::chrono::milli
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+bool EditorHost::idleUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    return x11test::idleUntil([this] { idle(); }, done, timeout);
 }
 
 bool EditorHost::idleWhile(ChildProcess& child, std::chrono::milliseconds timeout)

@@ -35,6 +35,10 @@ struct Image
 // A PNG file as an Image (empty on failure).
 Image readPng(const std::string& path);
 
+// Calls idle about every 10 ms until done() (true) or timeout (done()'s last answer).
+bool idleUntil(const std::function<void()>& idle, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout);
+
 class EditorHost
 {
 public:

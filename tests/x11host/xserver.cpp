@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -150,6 +151,32 @@ XServer::XServer(int width, int height)
 XServer::~XServer()
 {
     stop(pid);
+}
+
+std::vector<std::string> xdotool(const std::string& script)
+{
+    std::vector<std::string> argv = {"xdotool"};
+    size_t start = 0;
+    while (start < script.size())
+    {
+        size_t end = script.find(' ', start);
+        if (end == std::string::npos) end = script.size();
+        if (end > start) argv.push_back(script.substr(start, end - start));
+        start = end + 1;
+    }
+    return argv;
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd"))
+    {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        closedir(d);
+    }
+    return n;
 }
 
 } // namespace x11test

@@ -12,6 +12,12 @@ namespace x11test
 // True when name is an executable file in a folder of PATH.
 bool programInstalled(const std::string& name);
 
+// The argument list of xdotool running script (words separated by spaces).
+std::vector<std::string> xdotool(const std::string& script);
+
+// File descriptors this process holds open.
+int openDescriptors();
+
 // A program running beside the test; killed and reaped when the object goes.
 class ChildProcess
 {

@@ -9,6 +9,7 @@
 #include "xserver.h"
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,49 @@
 
 namespace x11test
 {
+
+// Where a test leaves the pictures it compared.
+inline std::string outputPath(const std::string& name)
+{
+    return std::string(HALVERN_TEST_OUTPUT_DIR) + "/" + name;
+}
+
+#ifdef HALVERN_EDITOR_PNG_TOOL
+// The editor as halvern-editor-png draws it through the headless window with the given options,
+// kept as <name>-headless.png.
+inline Image headlessEditor(const std::string& options, const std::string& name)
+{
+    const std::string path = outputPath(name + "-headless.png");
+    const std::string command = std::string("'") + HALVERN_EDITOR_PNG_TOOL + "' --force -o '" +
+                                path + "' " + options + " > /dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return readPng(path);
+}
+#endif
+
+// Idles (through idleUntil) until screen() shows expected inside [x0, x1) x [y0, y1). On a
+// timeout the screen is left as <name>-<layer>.png beside the expected picture.
+inline ::testing::AssertionResult
+screenShows(const std::function<Image()>& screen,
+            const std::function<bool(const std::function<bool()>&)>& idleUntil,
+            const Image& expected, const std::string& name, const std::string& layer, int x0,
+            int y0, int x1, int y1)
+{
+    if (expected.width < x1 || expected.height < y1)
+        return ::testing::AssertionFailure() << "no headless picture";
+    int differing = -1;
+    idleUntil(
+        [&]
+        {
+            differing = screen().differences(expected, x0, y0, x1, y1);
+            return differing == 0;
+        });
+    if (differing == 0) return ::testing::AssertionSuccess();
+    screen().writePng(outputPath(name + "-" + layer + ".png"));
+    return ::testing::AssertionFailure()
+           << differing << " pixels differ from the headless drawing (" << name << "-" << layer
+           << ".png and " << name << "-headless.png in " << HALVERN_TEST_OUTPUT_DIR << ")";
+}
 
 class XvfbTest : public ::testing::Test
 {
