@@ -9,6 +9,8 @@
 
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
+#include <lv2/presets/presets.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
@@ -158,12 +160,15 @@ const Settings* settingsAt(const std::vector<Change>& changes, size_t call)
     return nullptr;
 }
 
+// initialControls, where given, are the control ports' values before activation (a preset's).
 std::vector<float> renderLv2(const LilvPlugin* plugin, double rate, const std::vector<float>& input,
-                             const std::vector<Change>& changes)
+                             const std::vector<Change>& changes,
+                             const float* initialControls = nullptr)
 {
     Lv2Instance lv2(plugin, rate);
     EXPECT_NE(lv2.instance, nullptr);
     if (!lv2.instance) return {};
+    if (initialControls) std::copy(initialControls, initialControls + kControlPorts, lv2.controls);
     lilv_instance_activate(lv2.instance);
     std::vector<float> output(input.size());
     size_t at = 0;
@@ -486,6 +491,103 @@ TEST_F(Lv2Plugin, ReactivationStartsOverAsANewInstance)
     }
     lilv_instance_deactivate(lv2.instance);
     EXPECT_EQ(differingSamples(again, fresh), 0u);
+}
+
+// Just enough of a URID map for lilv to build preset states.
+class UridMap
+{
+public:
+    LV2_URID_Map* feature() { return &map; }
+
+private:
+    static LV2_URID toUrid(LV2_URID_Map_Handle handle, const char* uri)
+    {
+        auto& uris = static_cast<UridMap*>(handle)->uris;
+        const auto found = std::find(uris.begin(), uris.end(), uri);
+        if (found != uris.end()) return static_cast<LV2_URID>(found - uris.begin() + 1);
+        uris.emplace_back(uri);
+        return static_cast<LV2_URID>(uris.size());
+    }
+    std::vector<std::string> uris;
+    LV2_URID_Map map{this, toUrid};
+};
+
+// A preset's port values as lilv restores them onto an instance; NaN where it sets none.
+std::vector<float> presetControls(LilvWorld* world, UridMap& map, const LilvNode* preset)
+{
+    std::vector<float> controls(kControlPorts, std::nanf(""));
+    LilvState* state = lilv_state_new_from_world(world, map.feature(), preset);
+    if (!state) return controls;
+    const auto setValue =
+        [](const char* symbol, void* user, const void* value, uint32_t size, uint32_t)
+    {
+        auto& c = *static_cast<std::vector<float>*>(user);
+        for (uint32_t k = 0; k < kControlPorts; ++k)
+            if (std::strcmp(symbol, kSymbols[k]) == 0 && size == sizeof(float))
+                std::memcpy(&c[k], value, sizeof(float));
+    };
+    lilv_state_restore(state, nullptr, setValue, &controls, 0, nullptr);
+    lilv_state_free(state);
+    return controls;
+}
+
+TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand)
+{
+    std::vector<float> minimum(18), maximum(18), defaults(18);
+    lilv_plugin_get_port_ranges_float(world.plugin, minimum.data(), maximum.data(),
+                                      defaults.data());
+    Node presetClass(world.uri(LV2_PRESETS__Preset));
+    Node labelPredicate(world.uri(LILV_NS_RDFS "label"));
+    LilvNodes* presets = lilv_plugin_get_related(world.plugin, presetClass.node);
+    UridMap map;
+    const auto input = voice(44100.0, 1.5);
+    std::set<std::string> labels;
+    int keys = 0;
+    LILV_FOREACH(nodes, i, presets)
+    {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(world.world, preset);
+        Node label(lilv_world_get(world.world, preset, labelPredicate.node, nullptr));
+        ASSERT_NE(label.node, nullptr) << lilv_node_as_uri(preset);
+        const std::string name = lilv_node_as_string(label.node);
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(labels.insert(name).second) << "two presets share a label";
+
+        const std::vector<float> controls = presetControls(world.world, map, preset);
+        for (uint32_t k = 0; k < kControlPorts; ++k)
+        {
+            EXPECT_GE(controls[k], minimum[k]) << kSymbols[k];
+            EXPECT_LE(controls[k], maximum[k]) << kSymbols[k];
+            if (k >= 2)
+            {
+                EXPECT_TRUE(controls[k] == 0.0f || controls[k] == 1.0f) << kSymbols[k];
+            }
+        }
+        if (name == "Off")
+        {
+            EXPECT_TRUE(std::equal(controls.begin(), controls.end(), defaults.begin()));
+        }
+        const bool isKey = name.size() > 6 && (name.compare(name.size() - 6, 6, " major") == 0 ||
+                                               name.compare(name.size() - 6, 6, " minor") == 0);
+        if (!isKey && name != "Chromatic") continue;
+        keys += isKey;
+
+        // a key lights exactly its seven notes, with Scale on and no shift
+        const render::NoteSet notes = render::parseScale(isKey ? name : "chromatic");
+        EXPECT_EQ(controls[0], 0.0f);
+        EXPECT_EQ(controls[1], 0.0f);
+        EXPECT_EQ(controls[2], 1.0f);
+        for (int p = 0; p < 12; ++p)
+            EXPECT_EQ(controls[3 + p], notes[p] ? 1.0f : 0.0f) << kSymbols[3 + p];
+        const Settings byHand{0.0f, 0.0f, true, isKey ? name : "chromatic"};
+        EXPECT_EQ(differingSamples(renderLv2(world.plugin, 44100.0, input, {}, controls.data()),
+                                   renderVst(44100.0, input, {{0, byHand}})),
+                  0u);
+    }
+    lilv_nodes_free(presets);
+    EXPECT_EQ(keys, 24);
+    EXPECT_GE(labels.size(), 28u);
+    EXPECT_TRUE(labels.count("Chromatic") && labels.count("Off"));
 }
 
 TEST(Lv2Libraries, DspLibraryLoadsNeitherXlibNorCairoAndExportsOnlyItsDescriptor)

@@ -91,6 +91,7 @@ TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout
         "lib/vst/Halvern.so",
         "lib/lv2/Halvern.lv2/manifest.ttl",
         "lib/lv2/Halvern.lv2/halvern.ttl",
+        "lib/lv2/Halvern.lv2/presets.ttl",
         "lib/lv2/Halvern.lv2/halvern.so",
         "lib/lv2/Halvern.lv2/halvern_ui.so",
         "share/doc/halvern/INSTALL.txt",
