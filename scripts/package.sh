@@ -87,6 +87,17 @@ C:\\Program Files\\VSTPlugins or C:\\Program Files\\Common Files\\VST2 for 64-bi
 same folders under C:\\Program Files (x86)\\ for 32-bit hosts on 64-bit Windows. The host's
 plug-in settings show or let you add the folders it uses. Both files are called Halvern.dll:
 if you want both, put them in different folders.
+
+In your host
+- Halvern reports a processing delay of 221 ms at 44.1 kHz (9765 samples; about the same time
+  at other rates). A host with plug-in delay compensation plays the corrected track in time
+  with the others; monitoring a live input through it is heard 221 ms late, so use it on
+  recorded tracks.
+- A 32-bit host takes the 32-bit DLL; a 64-bit host takes the 64-bit one (or the 32-bit one
+  through its plug-in bridge, which the 64-bit DLL does not need).
+- The editor opens inside the host's plug-in window: drag a knob or turn it with the wheel,
+  Ctrl+click sets it back to 0, and the note lamps choose the notes Scale snaps to.
+- The plug-in keeps a small diagnostic file, f0map.txt, in your temporary folder (%TEMP%).
 EOF
   local archive="$dist/$folder.zip"
   rm -f "$archive"
