@@ -82,3 +82,37 @@ TEST(EditorPng, BadSettingsAreRefused)
     EXPECT_EQ(run("--pitch 1"), 2 << 8);
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
+
+// The README's pictures are what the tools draw today: redrawn by the script the README names and
+// compared with the committed ones pixel for pixel.
+TEST(ReadmePictures, MatchWhatTheToolsDraw)
+{
+    const std::string folder = outputPath("readme-pictures");
+    const std::string command = "HALVERN_BUILD_DIR='" + std::string(HALVERN_BUILD_DIR) + "' '" +
+                                HALVERN_SOURCE_DIR + "/scripts/make-pictures.sh' '" + folder +
+                                "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    for (const char* name : {"editor.png", "demo-pitch.png"})
+    {
+        SCOPED_TRACE(name);
+        cairo_surface_t* drawn = cairo_image_surface_create_from_png((folder + "/" + name).c_str());
+        cairo_surface_t* committed = cairo_image_surface_create_from_png(
+            (std::string(HALVERN_SOURCE_DIR) + "/docs/" + name).c_str());
+        ASSERT_EQ(cairo_surface_status(drawn), CAIRO_STATUS_SUCCESS);
+        ASSERT_EQ(cairo_surface_status(committed), CAIRO_STATUS_SUCCESS);
+        const int width = cairo_image_surface_get_width(drawn);
+        const int height = cairo_image_surface_get_height(drawn);
+        ASSERT_EQ(width, cairo_image_surface_get_width(committed));
+        ASSERT_EQ(height, cairo_image_surface_get_height(committed));
+        int differing = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+            {
+                const Pixel a = pixelAt(drawn, x, y), b = pixelAt(committed, x, y);
+                differing += a.r != b.r || a.g != b.g || a.b != b.b;
+            }
+        EXPECT_EQ(differing, 0) << "run scripts/make-pictures.sh and commit docs/";
+        cairo_surface_destroy(drawn);
+        cairo_surface_destroy(committed);
+    }
+}
