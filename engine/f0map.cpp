@@ -7,14 +7,19 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -255,6 +260,92 @@ std::string f0MapSpareName(unsigned writer)
 #endif
     return std::string(kFileName) + "." + std::to_string(process) + "." + std::to_string(writer) +
            ".spare";
+}
+
+namespace
+{
+// The process id in a name f0map.txt.PID.N.spare or f0map.txt.PID.N.tmp, or 0 for any other name.
+unsigned long leftoverOwner(const std::string& name)
+{
+    const std::string prefix = std::string(kFileName) + ".";
+    if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+    const char* p = name.c_str() + prefix.size();
+    const char* end = name.c_str() + name.size();
+    unsigned long process = 0;
+    unsigned long writer = 0;
+    auto parsed = std::from_chars(p, end, process);
+    if (parsed.ec != std::errc() || parsed.ptr == end || *parsed.ptr != '.') return 0;
+    parsed = std::from_chars(parsed.ptr + 1, end, writer);
+    if (parsed.ec != std::errc()) return 0;
+    const std::string suffix(parsed.ptr, end);
+    return suffix == ".spare" || suffix == ".tmp" ? process : 0;
+}
+
+#ifdef _WIN32
+bool processRuns(unsigned long process)
+{
+    const HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process));
+    // Any other refusal (access denied) means the process is there.
+    if (!handle) return GetLastError() != ERROR_INVALID_PARAMETER;
+    const bool running = WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    CloseHandle(handle);
+    return running;
+}
+#else
+bool processRuns(unsigned long process)
+{
+    if (process > static_cast<unsigned long>(INT_MAX)) return true;
+    return kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH;
+}
+#endif
+} // namespace
+
+void sweepF0MapLeftovers()
+{
+#ifdef _WIN32
+    const unsigned long self = GetCurrentProcessId();
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD len = GetTempPathW(MAX_PATH + 1, folder);
+    if (len == 0 || len > MAX_PATH) return;
+    const std::wstring base(folder, len);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((base + L"f0map.txt.*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do
+    {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        std::string name;
+        for (const wchar_t* c = found.cFileName; *c && *c < 128; ++c)
+            name += static_cast<char>(*c);
+        if (name.size() != std::wcslen(found.cFileName)) continue; // not a name of ours
+        const unsigned long process = leftoverOwner(name);
+        if (process != 0 && process != self && !processRuns(process))
+            DeleteFileW((base + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+#else
+    const int dirFd = openDumpFolder();
+    if (dirFd < 0) return;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir)
+    {
+        close(dirFd);
+        return;
+    }
+    const unsigned long self = static_cast<unsigned long>(getpid());
+    while (const dirent* entry = readdir(dir))
+    {
+        const unsigned long process = leftoverOwner(entry->d_name);
+        if (process == 0 || process == self) continue;
+        struct stat st;
+        if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != geteuid() || processRuns(process))
+            continue;
+        unlinkat(dirFd, entry->d_name, 0);
+    }
+    closedir(dir);
+#endif
 }
 
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,

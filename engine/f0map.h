@@ -32,6 +32,11 @@ bool exchangeF0MapFile(const std::string& text, const std::string& spare);
 std::string f0MapSpareName(unsigned writer);
 void removeF0MapSpare(const std::string& spare);
 
+// Removes the spare and temporary files beside f0map.txt whose writing process no longer exists
+// (a host that was killed or crashed leaves them): only regular files named as ours, no link
+// followed, nothing of a process that still runs.
+void sweepF0MapLeftovers();
+
 // Formats and replaces the dump; skips it silently when it cannot be written.
 void dumpF0Map(int bands, int m, const double* const* f0Map, const double* const* stabilityMap,
                const F0ContourTrace& trace);

@@ -135,7 +135,8 @@ double walkPulses(double nextPulseTime, int frameLimit, const double* f0Track, i
 
 void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState* frameControls,
                       const double* f0Track, const double* const* frameGrains, int N, int rate,
-                      double* outputRing, int ringSize, double t0, int64_t originSample)
+                      double* outputRing, int ringSize, double t0, int64_t originSample,
+                      int64_t firstSample)
 {
     const int half = N / 2;
     // Grains span at most 4h < 2N samples over the knob's formant range; a longer stretch
@@ -149,6 +150,7 @@ void overlapAddGrains(double& nextPulseTime, int frameLimit, const ControlState*
         [&](int frame, double t)
         {
             const int64_t p = static_cast<int64_t>(std::floor(t * rate));
+            if (originSample + p < firstSample) return;
             // Consecutive pulses mostly fall in the same frame: its ratio is computed once.
             if (frame != ratioFrame)
             {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the host-interface fuzz target with clang (libFuzzer + AddressSanitizer + UBSan) and
-# runs it for a bounded time over the corpus kept in tests/fuzz/corpus.
+# Builds the fuzz targets with clang (libFuzzer + AddressSanitizer + UBSan) and runs each for the
+# same bounded time: the VST 2.x host interface over the corpus kept in tests/fuzz/corpus, then
+# the LV2 entry points.
 # Usage: scripts/run-fuzz.sh [seconds]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,9 +13,12 @@ CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target fuzz_host_interface
+cmake --build "$build_dir" -j "$(nproc)" --target fuzz_host_interface fuzz_lv2
 # New inputs go to a scratch folder; the committed corpus is only read.
 scratch="$build_dir/corpus-new"
 mkdir -p "$scratch"
 "$build_dir/tests/fuzz/fuzz_host_interface" -max_total_time="$seconds" -print_final_stats=1 \
   -max_len=4096 -len_control=0 -timeout=20 "$scratch" tests/fuzz/corpus
+mkdir -p "$build_dir/corpus-lv2"
+"$build_dir/tests/fuzz/fuzz_lv2" -max_total_time="$seconds" -print_final_stats=1 \
+  -max_len=4096 -len_control=0 -timeout=20 "$build_dir/corpus-lv2"

@@ -21,5 +21,5 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_BUILD_BENCH
   -DHALVERN_BUILD_TOOLS=ON -DCMAKE_C_FLAGS="$tsan" -DCMAKE_CXX_FLAGS="$tsan" \
   -DCMAKE_EXE_LINKER_FLAGS="$tsan" -DCMAKE_MODULE_LINKER_FLAGS="$tsan" \
   -DCMAKE_SHARED_LINKER_FLAGS="$tsan" >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_threads
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^test_threads$'
+cmake --build build-tsan -j "$jobs" --target test_threads test_dump_handoff
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^test_(threads|dump_handoff)$'

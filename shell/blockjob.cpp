@@ -193,7 +193,8 @@ void BlockJob::runStep(int s)
         const int limit =
             piece == kSynthesisPieces ? g.frameLimit : g.frameLimit * piece / kSynthesisPieces;
         overlapAddGrains(nextPulseTime, limit, frameControls.data(), targetF0.data(),
-                         frameGrains.data(), g.frameLength, g.rate, ring, g.ringSize, 0.0, origin);
+                         frameGrains.data(), g.frameLength, g.rate, ring, g.ringSize, 0.0, origin,
+                         completed - g.latency);
         // The chain is kept relative to the block being filled, so its arithmetic is the same
         // however long the effect has been running.
         if (piece == kSynthesisPieces)

@@ -3,7 +3,8 @@
 //
 // What a block adds to the output ring is first read L samples after its first synthesis pulse,
 // which lies at least 2048 samples after the block completes (less for the very first block,
-// whose pulse chain starts at its first sample). The job therefore has until that due sample to
+// whose pulse chain starts at its first sample; above about 82 kHz its first grains fall due
+// before it completes and are left out). The job therefore has until that due sample to
 // finish; it spreads its steps evenly over the first half of that time, in proportion to the
 // samples each host call covers, and the audio path finishes whatever is left before it reads
 // the due sample. The job works on private copies of the block's input and frame controls, so the

@@ -102,6 +102,8 @@ std::string spareForNewSlot()
 DumpSlot::DumpSlot(int m_)
     : m(std::max(m_, 0)), buffers(static_cast<size_t>(3 * kRows) * m), spare(spareForNewSlot())
 {
+    // Hosts that died without closing their effects leave their spares behind.
+    sweepF0MapLeftovers();
     DumpWriterThread::attach(this);
 }
 

@@ -42,6 +42,7 @@ public:
 
 private:
     friend class DumpWriterThread;
+    friend class DumpSlotProbe; // tests: which buffer each side holds
     // Writes the newest published map, if one is waiting (and, unless now, the slot's last write
     // is long enough ago). Holds writeMutex: the writer thread and flush never write the same
     // slot at once, so the file always ends with the newest map.

@@ -265,7 +265,9 @@ void VexilVST::processReplacing(float** inputs, float** outputs, VstInt32 sample
         {
             completeBlock(now + count - 1);
             // Above about 82 kHz the first block's output is due before the block is complete
-            // (its chain starts at its first sample): it is synthesised at once then.
+            // (its chain starts at its first sample): it is synthesised at once then, without
+            // the grains that begin in cells already read, which would otherwise sound a ring
+            // cycle later.
             if (job.dueSample() <= now + count - 1) job.finish();
             readPos =
                 readOutput(b.outputRing.data(), geom.ringSize, readPos, out + i + count - 1, 1);

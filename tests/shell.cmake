@@ -10,3 +10,4 @@ halvern_add_test(test_dump_audio SOURCES test_dump_audio.cpp LIBS halvern_shell 
 halvern_add_test(test_golden_output SOURCES test_golden_output.cpp LIBS halvern_host)
 halvern_add_test(test_realtime SOURCES test_realtime.cpp LIBS halvern_host)
 halvern_add_test(test_blockjob SOURCES test_blockjob.cpp LIBS halvern_shell_headless)
+halvern_add_test(test_dump_handoff SOURCES test_dump_handoff.cpp LIBS halvern_shell_headless)

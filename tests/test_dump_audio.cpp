@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -37,7 +40,109 @@ std::string slurp(const std::string& path)
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// A child process with an effect that has dumped twice, so its spare holds the older dump; it
+// waits to be killed. Returns its id once the spare is there.
+pid_t childWithSpare(const std::vector<float>& input)
+{
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        auto host = testsupport::loadPlugin();
+        for (int dump = 0; dump < 2; ++dump)
+        {
+            host->resume();
+            testsupport::processInBlocks(*host, input, 512);
+            host->suspend();
+        }
+        const char byte = 1;
+        if (::write(ready[1], &byte, 1) == 1) ::pause();
+        ::_exit(1);
+    }
+    char byte = 0;
+    ::close(ready[1]);
+    const bool ok = child > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return ok ? child : -1;
+}
+
+// The spare file of process in folder, or "" when it has none.
+std::string spareOf(const std::string& folder, pid_t process)
+{
+    const std::string prefix = "f0map.txt." + std::to_string(process) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    std::string found;
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+        if (std::string(entry->d_name).rfind(prefix, 0) == 0) found = entry->d_name;
+    if (dir) ::closedir(dir);
+    return found;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
 } // namespace
+
+// A host killed while its effect was open leaves its spare dump file; the next effect removes it
+// and nothing else: not a running process's spare, not a link named as a spare (nor what it
+// points at), not a file that only looks like one, not a spare's name outside the dump folder.
+TEST(DumpAndAudio, SparesOfDeadProcessesAreSweptAndNothingElse)
+{
+    const auto input = testsupport::pulseTrain(170.0, 44100.0, 44100 / 2);
+    const std::string cache = freshFolder("sweep");
+    const std::string folder = cache + "/halvern";
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const pid_t killed = childWithSpare(input);
+    const pid_t running = childWithSpare(input);
+    ASSERT_GT(killed, 0);
+    ASSERT_GT(running, 0);
+    const std::string killedSpare = spareOf(folder, killed);
+    const std::string runningSpare = spareOf(folder, running);
+    ASSERT_FALSE(killedSpare.empty());
+    ASSERT_FALSE(runningSpare.empty());
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+
+    const std::string dead = std::to_string(killed);
+    const std::string outside = cache + "/f0map.txt." + dead + ".0.spare";
+    const std::string target = cache + "/target";
+    std::ofstream(outside) << "x";
+    std::ofstream(target) << "x";
+    ASSERT_EQ(::symlink(target.c_str(), (folder + "/f0map.txt." + dead + ".9.spare").c_str()), 0);
+    for (const char* look : {".1.spare.old", ".x.spare", ".2.tmp~"})
+        std::ofstream(folder + "/f0map.txt." + dead + look) << "x";
+    std::ofstream(folder + "/other." + dead + ".1.spare") << "x";
+
+    testsupport::loadPlugin()->close();
+    const struct
+    {
+        std::string path;
+        bool kept;
+    } expected[] = {
+        {folder + "/" + killedSpare, false},
+        {folder + "/" + runningSpare, true},
+        {folder + "/f0map.txt", true},
+        {folder + "/f0map.txt." + dead + ".9.spare", true},
+        {target, true},
+        {outside, true},
+        {folder + "/f0map.txt." + dead + ".1.spare.old", true},
+        {folder + "/f0map.txt." + dead + ".x.spare", true},
+        {folder + "/f0map.txt." + dead + ".2.tmp~", true},
+        {folder + "/other." + dead + ".1.spare", true},
+    };
+    for (const auto& file : expected)
+        EXPECT_EQ(exists(file.path), file.kept) << file.path;
+
+    // Once the other host is gone too, its spare goes with the next effect.
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
+    testsupport::loadPlugin()->close();
+    EXPECT_FALSE(exists(folder + "/" + runningSpare));
+}
 
 TEST(DumpAndAudio, SpoiledDumpPlacesChangeNothingAndFollowNoLink)
 {

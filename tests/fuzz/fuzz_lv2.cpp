@@ -1,0 +1,155 @@
+// libFuzzer target: the LV2 entry points driven as careless hosts drive them: instances at odd
+// rates, ports connected in any order, to nothing or not at all, runs of no frames or very many,
+// activate and deactivate storms, controls at NaN, infinity and far out of range.
+#include "lv2ports.h"
+
+#include <lv2/core/lv2.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+extern "C" const LV2_Descriptor* lv2_descriptor(uint32_t index);
+
+namespace
+{
+
+class Reader
+{
+public:
+    Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return pos < size ? data[pos++] : 0; }
+    uint32_t uint32()
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v = (v << 8) | byte();
+        return v;
+    }
+    float real()
+    {
+        const uint32_t bits = uint32();
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+
+private:
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+};
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+double rate(Reader& in)
+{
+    const double rates[] = {44100.0, 48000.0,  11000.0,  10999.999, 11025.5,  22050.0,
+                            88200.0, 96000.0,  176400.0, 192000.0,  384000.0, 384000.001,
+                            0.0,     -44100.0, 1e300,    kInf,      kNaN};
+    const uint8_t pick = in.byte();
+    if (pick < 2 * sizeof rates / sizeof rates[0])
+        return rates[pick % (sizeof rates / sizeof rates[0])];
+    return 11000.0 + in.uint32() % 373001;
+}
+
+float control(Reader& in)
+{
+    const float values[] = {kNaN,  kInf,  -kInf,  1e30f,  -1e30f, 0.0f,  1.0f,
+                            -1.0f, 12.0f, -12.0f, 12.05f, 0.5f,   3e-39f};
+    const uint8_t pick = in.byte();
+    if (pick < sizeof values / sizeof values[0]) return values[pick];
+    return in.real();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Reader in(data, size);
+    const LV2_Descriptor* d = lv2_descriptor(0);
+    if (lv2_descriptor(1) != nullptr) __builtin_trap();
+    constexpr uint32_t kMaxFrames = 1 << 16;
+    std::vector<float> audio(kMaxFrames), output(kMaxFrames);
+    float controls[halvernlv2::kPortCount] = {};
+    long frameBudget = kMaxFrames; // keeps one input to a few analysis blocks
+
+    LV2_Handle h = d->instantiate(d, rate(in), "", nullptr);
+    bool active = false;
+    for (int step = 0; step < 96 && !in.empty(); ++step)
+    {
+        if (!h)
+        {
+            h = d->instantiate(d, rate(in), "", nullptr);
+            continue;
+        }
+        switch (in.byte() % 8)
+        {
+        case 0:
+        {
+            // Every port gets memory of its kind (as the host promises) or nothing; the audio
+            // ports may share one buffer. Indices past the last port are ignored.
+            const uint32_t port = in.byte() % (halvernlv2::kPortCount + 3);
+            const uint8_t pick = in.byte() % 3;
+            void* where = nullptr;
+            if (port == halvernlv2::kPortInput || port == halvernlv2::kPortOutput)
+                where = pick == 0 ? nullptr : pick == 1 ? audio.data() : output.data();
+            else if (pick != 0)
+                where = &controls[port % halvernlv2::kPortCount];
+            d->connect_port(h, port, where);
+            break;
+        }
+        case 1:
+            controls[in.byte() % halvernlv2::kPortCount] = control(in);
+            break;
+        case 2:
+        case 3:
+        {
+            // A storm: many switches in a row, a run now and then between them.
+            for (int k = in.byte() % 32; k >= 0; --k)
+            {
+                if (active)
+                    d->deactivate(h);
+                else
+                    d->activate(h);
+                active = !active;
+            }
+            break;
+        }
+        case 4:
+        case 5:
+        {
+            const uint8_t kind = in.byte();
+            uint32_t frames = kind % 4 == 0 ? 0 : in.uint32() % (kMaxFrames + 1);
+            if (kind % 4 == 1) frames = kMaxFrames;
+            if (static_cast<long>(frames) > frameBudget)
+                frames = static_cast<uint32_t>(frameBudget);
+            frameBudget -= frames;
+            for (uint32_t k = 0; k < frames; ++k)
+                audio[k] = static_cast<float>(static_cast<int8_t>(kind + k * 37)) / 128.0f;
+            if (frames > 0 && kind % 8 == 7) audio[frames / 2] = kind & 8 ? kNaN : kInf;
+            d->run(h, frames);
+            break;
+        }
+        case 6:
+            d->extension_data(in.byte() % 2 ? LV2_CORE__isLive : "urn:unknown");
+            break;
+        default:
+            if (active) d->deactivate(h);
+            active = false;
+            d->cleanup(h);
+            h = nullptr;
+            break;
+        }
+    }
+    if (h)
+    {
+        if (active) d->deactivate(h);
+        d->cleanup(h);
+    }
+    return 0;
+}
