@@ -454,8 +454,8 @@ TEST(Plot, NoteLabelsAndPitchAxis)
     EXPECT_NEAR(frequencyOfMidi(69), 440.0, 1e-12);
     EXPECT_NEAR(midiOfFrequency(261.6255653005986), 60.0, 1e-9);
 
-    PitchTrack input{{0.0, 0.01, 0.02}, {220.0, 0.0, 330.0}};
-    PitchTrack output{{0.0, 0.01}, {0.0, 247.0}};
+    PitchTrack input{{0.0, 0.01, 0.02}, {220.0, 0.0, 330.0}, {}};
+    PitchTrack output{{0.0, 0.01}, {0.0, 247.0}, {}};
     const PlotGeometry g = plotGeometryFor(input, output, 2.0);
     EXPECT_LE(frequencyOfMidi(g.lowMidi), 220.0);
     EXPECT_GE(frequencyOfMidi(g.highMidi), 330.0);
