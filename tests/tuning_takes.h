@@ -32,95 +32,22 @@ struct Take
     double rate = 44100.0;
 };
 
-// Scale steps from the key note; 7 is the minor key's raised seventh, -1 a rest.
-struct TuneStep
-{
-    int degree;
-    double beats;
-};
-
+// A tune as scale steps from the key note, one character per half beat: a digit starts a note
+// (7 is the minor key's raised seventh), '-' holds it for another half beat.
 struct Tune
 {
     const char* name;
     bool minor;
-    std::vector<TuneStep> steps;
+    const char* steps;
 };
 
 inline const std::vector<Tune>& tunes()
 {
     static const std::vector<Tune> all = {
-        {"ode",
-         false,
-         {{2, 1},
-          {2, 1},
-          {3, 1},
-          {4, 1},
-          {4, 1},
-          {3, 1},
-          {2, 1},
-          {1, 1},
-          {0, 1},
-          {0, 1},
-          {1, 1},
-          {2, 1},
-          {2, 1.5},
-          {1, 0.5},
-          {1, 2},
-          {4, 1},
-          {5, 1},
-          {4, 1},
-          {0, 2}}},
-        {"scale song",
-         false,
-         {{0, 1},
-          {4, 1},
-          {2, 1},
-          {0, 1},
-          {3, 1},
-          {5, 1},
-          {4, 2},
-          {6, 1},
-          {1, 1},
-          {4, 1},
-          {3, 1},
-          {2, 1},
-          {1, 1},
-          {0, 2}}},
-        {"lament",
-         true,
-         {{0, 1},
-          {2, 1},
-          {4, 2},
-          {3, 1},
-          {2, 1},
-          {1, 1},
-          {7, 1},
-          {0, 2},
-          {4, 1},
-          {5, 1},
-          {4, 1},
-          {7, 1},
-          {0, 1},
-          {1, 1},
-          {7, 1},
-          {0, 2}}},
-        {"air",
-         true,
-         {{4, 1},
-          {2, 1},
-          {0, 1},
-          {2, 1},
-          {4, 2},
-          {5, 1},
-          {4, 1},
-          {3, 1},
-          {1, 1},
-          {6, 1},
-          {1, 1},
-          {2, 1},
-          {0, 2},
-          {4, 1},
-          {0, 2}}},
+        {"ode", false, "2-2-3-4-4-3-2-1-0-0-1-2-2--11---4-5-4-0---"},
+        {"scale song", false, "0-4-2-0-3-5-4---6-1-4-3-2-1-0---"},
+        {"lament", true, "0-2-4---3-2-1-7-0---4-5-4-7-0-1-7-0---"},
+        {"air", true, "4-2-0-2-4---5-4-3-1-6-1-2-0---4-0---"},
     };
     return all;
 }
@@ -140,14 +67,25 @@ inline Take singTune(const Tune& tune, int tonic, double maxCents, bool towardsU
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const int base = 55 + (tonic + 5) % 12; // key note between G3 and F#4
+    struct Step
+    {
+        int degree;
+        double beats;
+    };
+    std::vector<Step> steps;
+    for (const char* c = tune.steps; *c; ++c)
+        if (*c == '-')
+            steps.back().beats += 0.5;
+        else
+            steps.push_back({*c - '0', 0.5});
     bool used[12] = {};
-    for (const TuneStep& step : tune.steps)
+    for (const Step& step : steps)
         used[(base + semitonesOf(step.degree, tune.minor)) % 12] = true;
 
     Take take;
     take.rate = rate;
     double time = 0.1;
-    for (const TuneStep& step : tune.steps)
+    for (const Step& step : steps)
     {
         const double seconds = step.beats * beatSeconds;
         const int midi = base + semitonesOf(step.degree, tune.minor);
