@@ -1,6 +1,7 @@
 // halvern-render end to end: the built tool run as a user runs it, against the real plug-in and
 // against stand-in plug-ins whose output is known exactly.
 #include "render_testsupport.h"
+#include "tuning_takes.h"
 
 #include <gtest/gtest.h>
 
@@ -281,8 +282,13 @@ TEST_F(RenderCli, BadFlagValuesAreRefusedBeforeAnyWork)
         {{"--scale", "C lydian"}, "major or minor"},
         {{"--block", "0"}, "--block needs a whole number"},
         {{"--format", "mp3"}, "--format must be"},
-        {{"-j", "0"}, "-j needs a whole number"},
+        {{"-j", "0"}, "--jobs needs a whole number"},
         {{"--bogus"}, "unknown option --bogus"},
+        {{"--quiet=yes"}, "--quiet takes no value"},
+        {{"--out-dir", "d"}, "--output excludes --out-dir"},
+        {{"--scale", "auto", "--melody", "m.mid"}, "--scale excludes --melody"},
+        {{"--melody-track", "2"}, "--melody-track requires --melody"},
+        {{"--pitch"}, "--pitch needs a value"},
     };
     for (const auto& c : cases)
     {
@@ -552,4 +558,70 @@ TEST_F(RenderCli, InterruptionLeavesNoPartialFile)
     ASSERT_TRUE(sawTemporary);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(listFolder(dir), before);
+}
+
+TEST_F(RenderCli, AutoScaleNamesTheKeyOrSaysWhyNot)
+{
+    const auto take = tuningtest::singTune(tuningtest::tunes()[1], 2, 30.0, false, 5);
+    writeAudio(path("tune.wav"), take.samples, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    writeAudio(path("held.wav"), voicedTone([](double) { return 196.0; }, 44100, 3.0), 1, 44100);
+    mkdir(path("out").c_str(), 0777);
+    const ToolRun run = render({"--scale", "auto", path("tune.wav"), path("held.wav"), "--out-dir",
+                                path("out"), "-j", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, path("out/tune.wav") + "\nkey: D major (confidence ")) << run.out;
+    EXPECT_TRUE(contains(run.out, path("out/held.wav") +
+                                      "\nkey: undecided (1 distinct note in 3.0 s); tuning "
+                                      "chromatic\n"))
+        << run.out;
+    const auto errors =
+        tuningtest::noteErrors(readAudio(path("out/tune.wav")).samples, 44100, take.notes);
+    EXPECT_GE(tuningtest::shareWithin(errors, 20.0), 0.9);
+}
+
+TEST_F(RenderCli, MelodyTunesEachNoteAndLeavesTheRestAsSung)
+{
+    // Sung up to 75 cents off; the melody leaves out the sixth note (a rest) and the last three.
+    const auto take = tuningtest::singTune(tuningtest::tunes()[0], 5, 75.0, false, 9);
+    writeAudio(path("take.wav"), take.samples, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<tuningtest::SungNote> written(take.notes.begin(), take.notes.end() - 3);
+    written.erase(written.begin() + 5);
+    ASSERT_TRUE(tuningtest::writeMidi(path("melody.mid"), written, true, 1));
+    const ToolRun run =
+        render({path("take.wav"), "--melody", path("melody.mid"), "-o", path("out.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto output = readAudio(path("out.wav")).samples;
+    const auto meant = tuningtest::noteErrors(output, 44100, take.notes);
+    const auto sung = tuningtest::noteErrors(output, 44100, take.notes, true);
+    for (size_t n = 0; n < take.notes.size(); ++n)
+    {
+        const bool inMelody = n != 5 && n + 3 < take.notes.size();
+        EXPECT_LE(std::fabs(inMelody ? meant[n] : sung[n]), 20.0)
+            << "note " << n << (inMelody ? " against the melody" : " left as sung");
+    }
+
+    // Files that cannot give a melody are refused with the command line, and nothing is written.
+    std::ofstream(path("text.mid")) << "not a MIDI file";
+    ASSERT_TRUE(tuningtest::writeMidi(path("empty.mid"), {}));
+    const auto before = listFolder(dir);
+    const struct
+    {
+        std::vector<std::string> flags;
+        const char* message;
+    } cases[] = {
+        {{"--melody", path("text.mid")}, "cannot read it as a MIDI file"},
+        {{"--melody", path("missing.mid")}, "cannot read it as a MIDI file"},
+        {{"--melody", path("empty.mid")}, "holds no notes"},
+        {{"--melody", path("melody.mid"), "--melody-track", "1"}, "track 1 of"},
+        {{"--melody", path("melody.mid"), "--melody-track", "3"}, "has 2 track(s)"},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> args = {path("take.wav"), "-o", path("new.wav")};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        const ToolRun bad = render(args);
+        EXPECT_EQ(bad.status, 2) << c.flags[1];
+        EXPECT_TRUE(contains(bad.err, c.message)) << bad.err;
+        EXPECT_EQ(listFolder(dir), before) << c.flags[1];
+    }
 }

@@ -2,11 +2,13 @@
 // real plug-in, sample conversion, output formats, files, the pitch tracker and the plot.
 #include "render_audio.h"
 #include "render_job.h"
+#include "render_key.h"
 #include "render_options.h"
 #include "render_pitch.h"
 #include "render_plot.h"
 #include "render_testsupport.h"
 #include "testsupport.h"
+#include "tuning_takes.h"
 
 #include <gtest/gtest.h>
 
@@ -454,8 +456,8 @@ TEST(Plot, NoteLabelsAndPitchAxis)
     EXPECT_NEAR(frequencyOfMidi(69), 440.0, 1e-12);
     EXPECT_NEAR(midiOfFrequency(261.6255653005986), 60.0, 1e-9);
 
-    PitchTrack input{{0.0, 0.01, 0.02}, {220.0, 0.0, 330.0}};
-    PitchTrack output{{0.0, 0.01}, {0.0, 247.0}};
+    PitchTrack input{{0.0, 0.01, 0.02}, {220.0, 0.0, 330.0}, {}};
+    PitchTrack output{{0.0, 0.01}, {0.0, 247.0}, {}};
     const PlotGeometry g = plotGeometryFor(input, output, 2.0);
     EXPECT_LE(frequencyOfMidi(g.lowMidi), 220.0);
     EXPECT_GE(frequencyOfMidi(g.highMidi), 330.0);
@@ -519,4 +521,43 @@ TEST(Plot, CurvesAppearWhereTheirPitchIs)
     EXPECT_FALSE(rowHas(220.0, orange));
     EXPECT_FALSE(rowHas(275.0, orange));
     cairo_surface_destroy(image);
+}
+
+TEST(KeyFinder, NamesTheKeyOfDetunedTakesWithVibrato)
+{
+    // Every tune in four keys, its notes sung up to 40 cents off either way.
+    int right = 0, takes = 0, keptSeventh = 0;
+    std::string wrong;
+    for (const tuningtest::Tune& tune : tuningtest::tunes())
+        for (int tonic : {0, 3, 7, 10})
+        {
+            const auto take = tuningtest::singTune(tune, tonic, 40.0, false, 17u * tonic + 3u);
+            const KeyEstimate key = findKey(trackPitch(take.samples, take.rate));
+            const int relative = (tonic + (tune.minor ? 3 : 9)) % 12;
+            const bool named = key.decided && ((key.tonic == tonic && key.minor == tune.minor) ||
+                                               (key.tonic == relative && key.minor != tune.minor));
+            right += named;
+            ++takes;
+            if (!named)
+            {
+                wrong += std::string(tune.name) + " in " + noteName(tonic) + ": " +
+                         describeKey(key) + "\n";
+            }
+            // The notes of the tune are tuned to, raised seventh included.
+            if (tune.name == std::string("lament")) keptSeventh += key.notes[(tonic + 11) % 12];
+        }
+    EXPECT_GE(right, takes * 9 / 10) << wrong;
+    EXPECT_GE(keptSeventh, 3); // the minor tune's raised seventh, held for a sixth of its time
+}
+
+TEST(KeyFinder, OneHeldNoteOrNoiseNamesNoKey)
+{
+    const double rate = 44100.0;
+    auto vibrato = [](double t) { return 220.0 * std::exp2(0.015 * std::sin(2 * M_PI * 5 * t)); };
+    const KeyEstimate held = findKey(trackPitch(rendertest::voicedTone(vibrato, rate, 4.0), rate));
+    EXPECT_FALSE(held.decided);
+    EXPECT_EQ(describeKey(held), "key: undecided (1 distinct note in 4.0 s); tuning chromatic");
+    const KeyEstimate noise = findKey(trackPitch(testsupport::noise(4 * 44100, 0.3f), rate));
+    EXPECT_FALSE(noise.decided);
+    EXPECT_EQ(noise.notes, parseScale("chromatic"));
 }

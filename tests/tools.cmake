@@ -7,9 +7,11 @@ foreach(variant delay fixed null stereo)
   set_target_properties(render_fixture_${variant} PROPERTIES PREFIX "")
 endforeach()
 
-halvern_add_test(test_render_units SOURCES test_render_units.cpp LIBS halvern_render)
+pkg_check_modules(TEST_SMF REQUIRED IMPORTED_TARGET smf)
+halvern_add_test(test_render_units SOURCES test_render_units.cpp LIBS halvern_render
+                                                                   PkgConfig::TEST_SMF)
 
-halvern_add_test(test_render_cli SOURCES test_render_cli.cpp LIBS halvern_render)
+halvern_add_test(test_render_cli SOURCES test_render_cli.cpp LIBS halvern_render PkgConfig::TEST_SMF)
 target_compile_definitions(test_render_cli PRIVATE
   HALVERN_RENDER_PATH="$<TARGET_FILE:halvern-render>"
   HALVERN_MAKEDEMO_PATH="$<TARGET_FILE:makedemo>"
@@ -19,3 +21,12 @@ target_compile_definitions(test_render_cli PRIVATE
   FIXTURE_STEREO_PLUGIN="$<TARGET_FILE:render_fixture_stereo>")
 add_dependencies(test_render_cli halvern-render makedemo render_fixture_delay render_fixture_fixed
                  render_fixture_null render_fixture_stereo)
+
+# The tuning figures: generated takes through the built tool with --scale auto, chromatic and
+# --melody (run by hand; not a test).
+add_executable(tuning_bench tuning_bench.cpp)
+target_include_directories(tuning_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tuning_bench PRIVATE halvern_render PkgConfig::TEST_SMF GTest::gtest)
+target_compile_definitions(tuning_bench PRIVATE HALVERN_RENDER_PATH="$<TARGET_FILE:halvern-render>"
+                                                HALVERN_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}/output")
+add_dependencies(tuning_bench halvern-render)

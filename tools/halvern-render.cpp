@@ -3,6 +3,7 @@
 #include "pluginhost.h"
 #include "render_audio.h"
 #include "render_job.h"
+#include "render_melody.h"
 #include "render_options.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -163,6 +165,20 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    // A melody that cannot be used is refused with the command line, before any work.
+    std::unique_ptr<Melody> melody;
+    if (!options.melodyPath.empty())
+    {
+        try
+        {
+            melody = std::make_unique<Melody>(loadMelody(options.melodyPath, options.melodyTrack));
+        }
+        catch (const MelodyError& error)
+        {
+            std::fprintf(stderr, "halvern-render: %s\n", error.what());
+            return 2;
+        }
+    }
     installCleanupOnSignals();
     const std::string pluginPath =
         options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath;
@@ -221,7 +237,7 @@ int main(int argc, char** argv)
     {
         PluginHost probe(pluginPath);
         checkPluginRecord(probe, pluginPath);
-        settings = applyVoiceSettings(probe, options);
+        settings = applyVoiceSettings(probe, options, melody.get());
         pluginDelay = probe.effect()->initialDelay;
     }
     catch (const std::exception& error)
@@ -266,8 +282,8 @@ int main(int argc, char** argv)
     {
         for (size_t k = nextJob++; k < jobs.size(); k = nextJob++)
         {
-            const FileResult r =
-                renderFile(options, pluginPath, jobs[k].input, jobs[k].output, progress);
+            const FileResult r = renderFile(options, pluginPath, jobs[k].input, jobs[k].output,
+                                            progress, melody.get());
             ++filesDone;
             if (!r.ok)
             {
@@ -289,7 +305,10 @@ int main(int argc, char** argv)
                                               " samples were not finite and were written as 0");
             if (!options.quiet)
             {
-                console.printLine(stdout, summaryOf(r));
+                std::string summary = summaryOf(r);
+                for (const std::string& line : r.keyLines)
+                    summary += "\n" + line;
+                console.printLine(stdout, summary);
                 if (!r.plotPath.empty()) console.printLine(stdout, "pitch plot -> " + r.plotPath);
             }
         }

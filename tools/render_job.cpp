@@ -1,6 +1,7 @@
 #include "render_job.h"
 
 #include "render_audio.h"
+#include "render_key.h"
 #include "render_pitch.h"
 #include "render_plot.h"
 
@@ -71,42 +72,73 @@ bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall)
     return fileRate != kPluginFixedRate && delayAfterRateCall == delayBeforeRateCall;
 }
 
-std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOptions& options)
+std::string applyScale(PluginHost& host, const NoteSet& notes, const std::string& description)
+{
+    host.setParameter(kScaleParameter, 1.0f);
+    for (int p = 0; p < 12; ++p)
+        host.setParameter(kFirstNoteParameter + p, notes[p] ? 1.0f : 0.0f);
+    NoteSet taken{};
+    for (int p = 0; p < 12; ++p)
+        taken[p] = host.getParameter(kFirstNoteParameter + p) == 1.0f;
+    if (host.getParameter(kScaleParameter) != 1.0f || taken != notes)
+        throw RenderError("the plug-in did not take the scale: it holds " + describeNotes(taken) +
+                          " with Scale " + trimmed(host.parameterDisplay(kScaleParameter)));
+    return "scale: " + description + " = " + describeNotes(taken) + " (Scale " +
+           trimmed(host.parameterDisplay(kScaleParameter)) + ")";
+}
+
+std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOptions& options,
+                                            const Melody* melody)
 {
     std::vector<std::string> lines;
     if (options.pitchGiven)
         lines.push_back(setShift(host, kPitchParameter, "pitch", options.pitchSemitones));
     if (options.formantGiven)
         lines.push_back(setShift(host, kFormantParameter, "formant", options.formantSemitones));
-    if (options.scale.given)
+    if (options.scale.given && options.scale.automatic)
+        lines.push_back("scale: auto, from the key of each input");
+    else if (options.scale.given)
+        lines.push_back(applyScale(host, options.scale.notes, options.scale.description));
+    if (melody)
     {
-        host.setParameter(kScaleParameter, 1.0f);
-        for (int p = 0; p < 12; ++p)
-            host.setParameter(kFirstNoteParameter + p, options.scale.notes[p] ? 1.0f : 0.0f);
-        NoteSet taken{};
-        for (int p = 0; p < 12; ++p)
-            taken[p] = host.getParameter(kFirstNoteParameter + p) == 1.0f;
-        if (host.getParameter(kScaleParameter) != 1.0f || taken != options.scale.notes)
-            throw RenderError("the plug-in did not take the scale: it holds " +
-                              describeNotes(taken) + " with Scale " +
-                              trimmed(host.parameterDisplay(kScaleParameter)));
-        lines.push_back("scale: " + options.scale.description + " = " + describeNotes(taken) +
-                        " (Scale " + trimmed(host.parameterDisplay(kScaleParameter)) + ")");
+        char text[64];
+        std::snprintf(text, sizeof text, ": %zu notes over %.2f s (", melody->notes.size(),
+                      melody->notes.back().end);
+        lines.push_back("melody: " + melody->path + ", track " + std::to_string(melody->track) +
+                        text + describeNotes(melodyNotes(*melody)) + ")");
     }
     return lines;
 }
 
-NoteSet guideNotes(const RenderOptions& options)
+namespace
 {
-    if (options.scale.given) return options.scale.notes;
-    NoteSet all;
-    all.fill(true);
-    return all;
+
+// Sets the switches a melody asks for from this sample on.
+void applySwitch(PluginHost& host, const SwitchChange& change)
+{
+    if (change.pitchClass < 0)
+    {
+        host.setParameter(kScaleParameter, 0.0f);
+        return;
+    }
+    for (int p = 0; p < 12; ++p)
+        host.setParameter(kFirstNoteParameter + p, p == change.pitchClass ? 1.0f : 0.0f);
+    host.setParameter(kScaleParameter, 1.0f);
 }
+
+PitchTrack trackFile(const std::string& input, int channel)
+{
+    AudioReader reader(input);
+    std::vector<float> samples(static_cast<size_t>(std::max<int64_t>(0, reader.frames())));
+    samples.resize(reader.readMono(samples.data(), samples.size(), channel));
+    return trackPitch(samples, reader.rate());
+}
+
+} // namespace
 
 FileResult renderFile(const RenderOptions& options, const std::string& pluginPath,
                       const std::string& input, const std::string& output,
-                      ProgressCounter& progress)
+                      ProgressCounter& progress, const Melody* melody)
 {
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
@@ -130,6 +162,32 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         host.setSampleRate(static_cast<float>(rate));
         host.dispatch(effSetBlockSize, 0, options.blockSize);
         applyVoiceSettings(host, options);
+
+        // The key is the input's as a whole, found before any of it is processed.
+        KeyEstimate key;
+        PitchTrack inputTrack;
+        if (options.scale.automatic)
+        {
+            inputTrack = trackFile(input, options.channel);
+            key = findKey(inputTrack);
+            result.keyLines.push_back(describeKey(key));
+            if (key.decided)
+            {
+                std::string description = keyName(key);
+                for (int p = 0; p < 12; ++p)
+                    if (key.notes[p] && !key.scale[p]) description += " + " + noteName(p);
+                result.keyLines.push_back(applyScale(host, key.notes, description));
+            }
+            else
+            {
+                applyScale(host, key.notes, "chromatic");
+            }
+        }
+        std::vector<SwitchChange> switches;
+        if (melody) switches = melodySwitches(*melody, rate);
+        size_t nextSwitch = 0;
+        int64_t fed = 0; // samples given to the plug-in so far
+
         host.resume();
         const int latency = host.effect()->initialDelay;
         if (rateRefused(rate, delayBefore, latency))
@@ -180,7 +238,20 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
                 plotInput.insert(plotInput.end(), in.begin(),
                                  in.begin() + static_cast<long>(fromInput));
 
-            host.process(in.data(), out.data(), static_cast<VstInt32>(count));
+            // Host calls end where the melody changes note, so that each switch change lands
+            // on its sample.
+            for (size_t done = 0; done < count;)
+            {
+                while (nextSwitch < switches.size() && switches[nextSwitch].at <= fed)
+                    applySwitch(host, switches[nextSwitch++]);
+                size_t part = count - done;
+                if (nextSwitch < switches.size())
+                    part = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(part),
+                                                                 switches[nextSwitch].at - fed));
+                host.process(in.data() + done, out.data() + done, static_cast<VstInt32>(part));
+                done += part;
+                fed += static_cast<int64_t>(part);
+            }
 
             const size_t dropped = static_cast<size_t>(std::min<int64_t>(toDrop, count));
             toDrop -= static_cast<int64_t>(dropped);
@@ -210,16 +281,32 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         if (plot)
         {
             std::string title = baseName(input);
-            if (options.scale.given) title += "  -  scale " + options.scale.description;
+            NoteSet guides;
+            guides.fill(true);
+            if (options.scale.automatic)
+            {
+                title += "  -  " + (key.decided ? "key " + keyName(key) : std::string("no key"));
+                guides = key.notes;
+            }
+            else if (options.scale.given)
+            {
+                title += "  -  scale " + options.scale.description;
+                guides = options.scale.notes;
+            }
+            if (melody)
+            {
+                title += "  -  melody " + baseName(melody->path);
+                guides = melodyNotes(*melody);
+            }
             if (options.pitchGiven) title += "  -  pitch " + formatStep(options.pitchSemitones);
             if (options.formantGiven)
                 title += "  -  formant " + formatStep(options.formantSemitones);
             writer.commit(options.force);
             try
             {
-                writePitchPlot(options.pitchPlot, trackPitch(plotInput, rate),
-                               trackPitch(plotOutput, rate), result.audioSeconds,
-                               guideNotes(options), title, options.force);
+                if (inputTrack.f0.empty()) inputTrack = trackPitch(plotInput, rate);
+                writePitchPlot(options.pitchPlot, inputTrack, trackPitch(plotOutput, rate),
+                               result.audioSeconds, guides, title, options.force);
             }
             catch (const std::exception& error)
             {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "pluginhost.h"
+#include "render_melody.h"
 #include "render_options.h"
 
 #include <atomic>
@@ -21,17 +22,20 @@ constexpr int kPluginFixedRate = 44100;
 // follows the rate reports a different delay after the rate call, and this lets the file through.
 bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall);
 
-// Sets Pitch, Formant and the scale through the plug-in's parameter calls and reads them back.
-// Returns one line per control that was given, with the value the plug-in shows. Throws
-// RenderError if the plug-in does not hold what was set.
-std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOptions& options);
+// Sets Pitch, Formant and a fixed scale through the plug-in's parameter calls and reads them
+// back. Returns one line per control that was given, with the value the plug-in shows; an
+// automatic scale or a melody is set per file, and only named here. Throws RenderError if the
+// plug-in does not hold what was set.
+std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOptions& options,
+                                            const Melody* melody = nullptr);
+
+// Scale on with exactly these notes; returns "scale: DESCRIPTION = NOTES (Scale ON)". Throws
+// RenderError if the plug-in does not hold them.
+std::string applyScale(PluginHost& host, const NoteSet& notes, const std::string& description);
 
 // Refuses effects this renderer cannot drive (not one input and one output, no replacing
 // process). Throws RenderError.
 void checkPluginRecord(PluginHost& host, const std::string& pluginPath);
-
-// The notes the plot's guide lines mark: the scale's, or every note without one.
-NoteSet guideNotes(const RenderOptions& options);
 
 struct FileResult
 {
@@ -46,15 +50,16 @@ struct FileResult
     int64_t nonFiniteSamples = 0;
     int clipBits = 0; // bit depth at which samples clipped; 0: clipped at ±1
     std::string plotPath;
+    std::vector<std::string> keyLines; // --scale auto: the key found and the notes tuned to
 };
 
 // Audio done so far, in microseconds of input, shared with the progress display.
 using ProgressCounter = std::atomic<int64_t>;
 
-// Renders input into output with a fresh plug-in instance. Never throws; failures are in the
-// result, and no output file is left behind by a failure.
+// Renders input into output with a fresh plug-in instance, tuned to melody when there is one.
+// Never throws; failures are in the result, and no output file is left behind by a failure.
 FileResult renderFile(const RenderOptions& options, const std::string& pluginPath,
                       const std::string& input, const std::string& output,
-                      ProgressCounter& progress);
+                      ProgressCounter& progress, const Melody* melody = nullptr);
 
 } // namespace render

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include <CLI/CLI.hpp>
 
 namespace render
 {
@@ -32,11 +36,6 @@ std::string trim(const std::string& text)
 // Major and natural minor, in semitones above the key note.
 constexpr std::array<int, 7> kMajorSteps = {0, 2, 4, 5, 7, 9, 11};
 constexpr std::array<int, 7> kMinorSteps = {0, 2, 3, 5, 7, 8, 10};
-
-bool startsWithDash(const std::string& text)
-{
-    return text.size() > 1 && text[0] == '-';
-}
 
 } // namespace
 
@@ -174,89 +173,175 @@ float semitonesToHostValue(double semitones)
     return static_cast<float>(0.5 + middle / 240.0);
 }
 
+namespace
+{
+
+constexpr size_t kHelpColumn = 25;
+
+// The usage line first, then the one-line description, then the option groups.
+class UsageFormatter : public CLI::Formatter
+{
+public:
+    std::string make_usage(const CLI::App*, std::string) const override
+    {
+        return "Usage: halvern-render [OPTIONS] INPUT... (-o OUTPUT | --out-dir DIR)\n\n"
+               "Runs recorded voices through the Halvern plug-in, loaded as a host loads it.\n";
+    }
+    std::string make_description(const CLI::App*) const override { return ""; }
+    // The value's name only; the combinations allowed are the README's to tell.
+    std::string make_option_opts(const CLI::Option* option) const override
+    {
+        return option->get_type_name().empty() ? "" : " " + option->get_type_name();
+    }
+};
+
+void nonEmptyPath(const std::string& flag, const std::string& value)
+{
+    if (value.empty()) throw UsageError(flag + " needs a non-empty path");
+}
+
+// Every option of the tool, writing into options as the command line is read.
+void defineOptions(CLI::App& app, RenderOptions& options)
+{
+    app.formatter(std::make_shared<UsageFormatter>());
+    app.get_formatter()->column_width(kHelpColumn);
+    app.set_help_flag();
+    app.allow_extras(); // reported below as unknown options, by name
+    app.footer("Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command "
+               "line\nor a --melody file that cannot be used.");
+
+    auto path = [&](const std::string& names, std::string& target, const std::string& flag,
+                    const std::string& help, const std::string& group, const std::string& type)
+    {
+        return app
+            .add_option_function<std::string>(
+                names,
+                [&target, flag](const std::string& value)
+                {
+                    nonEmptyPath(flag, value);
+                    target = value;
+                },
+                help)
+            ->group(group)
+            ->type_name(type)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    };
+    auto number = [&](const std::string& names, const std::string& help, const std::string& group,
+                      const std::string& type, std::function<void(const std::string&)> take)
+    {
+        return app.add_option_function<std::string>(names, std::move(take), help)
+            ->group(group)
+            ->type_name(type)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    };
+    auto flag = [&](const std::string& names, bool& target, const std::string& help,
+                    const std::string& group)
+    { return app.add_flag(names, target, help)->group(group)->disable_flag_override(); };
+
+    app.add_option("INPUT", options.inputs, "audio files to render")->type_name("");
+
+    const std::string output = "Output";
+    CLI::Option* single = path("-o,--output", options.output, "--output",
+                               "write the one input's result to FILE", output, "FILE");
+    CLI::Option* folder =
+        path("--out-dir", options.outDir, "--out-dir",
+             "write each input's result under its own name into DIR", output, "DIR");
+    single->excludes(folder);
+    number("--format", "sample format pcm16, pcm24 or float (default: the input's)", output, "FMT",
+           [&](const std::string& v) { options.format = parseSampleFormat(v); });
+    flag("-f,--force", options.force, "replace existing output files", output);
+    flag("--keep-latency", options.keepLatency,
+         "write the plug-in's raw, delayed stream (default: aligned)", output);
+    path("--pitch-plot", options.pitchPlot, "--pitch-plot",
+         "plot the input's and the output's pitch over time", output, "PNG");
+
+    const std::string voice = "Voice";
+    number("--pitch", "pitch shift in semitones, -12 to +12 (10-cent steps)", voice, "ST",
+           [&](const std::string& v)
+           {
+               options.pitchSemitones = parseSemitones("--pitch", v);
+               options.pitchGiven = true;
+           });
+    number("--formant", "formant shift in semitones, -12 to +12 (10-cent steps)", voice, "ST",
+           [&](const std::string& v)
+           {
+               options.formantSemitones = parseSemitones("--formant", v);
+               options.formantGiven = true;
+           });
+    CLI::Option* scale =
+        number("--scale",
+               "snap to a scale: \"C major\", \"F# minor\", chromatic,\n"
+               "a list of notes such as C,D,E,G,A, or auto: the key\n"
+               "found in each input",
+               voice, "SCALE",
+               [&](const std::string& v)
+               {
+                   options.scale.description = trim(v);
+                   options.scale.automatic = lowerCase(options.scale.description) == "auto";
+                   options.scale.notes =
+                       options.scale.automatic ? NoteSet{} : parseScale(options.scale.description);
+                   options.scale.given = true;
+               });
+    CLI::Option* melody = path("--melody", options.melodyPath, "--melody",
+                               "tune to the melody of a Standard MIDI File", voice, "FILE.mid");
+    melody->excludes(scale);
+    number("--melody-track",
+           "take the melody from track N (from 1; default:\nthe first track with notes)", voice,
+           "N",
+           [&](const std::string& v)
+           { options.melodyTrack = parsePositiveInt("--melody-track", v, 65535); })
+        ->needs(melody);
+
+    const std::string processing = "Input and processing";
+    number("--channel", "use channel N (from 1) instead of mixing all channels", processing, "N",
+           [&](const std::string& v) { options.channel = parsePositiveInt("--channel", v, 1024); });
+    number("--block", "host block size in samples (default 512)", processing, "N",
+           [&](const std::string& v)
+           { options.blockSize = parsePositiveInt("--block", v, kMaxBlockSize); });
+    path("--plugin", options.pluginPath, "--plugin",
+         "plug-in library to load (default: the one built or\ninstalled with this tool)",
+         processing, "PATH");
+    number("-j,--jobs", "files processed in parallel (default: all cores)", processing, "N",
+           [&](const std::string& v) { options.jobs = parsePositiveInt("--jobs", v, 1024); });
+    flag("-q,--quiet", options.quiet, "no progress bar, settings or summary; errors only",
+         processing);
+    flag("-h,--help", options.help, "show this help", processing);
+}
+
+// CLI11's words for a missing value or a value given to a flag, in the tool's own.
+std::string usageMessage(const CLI::ParseError& error)
+{
+    const std::string text = error.what();
+    const size_t colon = text.find(':');
+    if (text.find("required") != std::string::npos && text.find("missing") != std::string::npos &&
+        colon != std::string::npos)
+        return text.substr(0, colon) + " needs a value";
+    const size_t given = text.find(" was given a disallowed flag override");
+    if (given != std::string::npos) return "--" + text.substr(0, given) + " takes no value";
+    return text;
+}
+
+} // namespace
+
 RenderOptions parseCommandLine(const std::vector<std::string>& args)
 {
     RenderOptions options;
-    bool onlyInputs = false;
-    for (size_t k = 0; k < args.size(); ++k)
+    CLI::App app;
+    defineOptions(app, options);
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 reads from the back
+    try
     {
-        const std::string& arg = args[k];
-        if (onlyInputs || !startsWithDash(arg))
-        {
-            options.inputs.push_back(arg);
-            continue;
-        }
-        // --name=value is accepted as well as --name value.
-        std::string flag = arg;
-        std::string inlineValue;
-        bool hasInlineValue = false;
-        const size_t equals = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && equals != std::string::npos)
-        {
-            flag = arg.substr(0, equals);
-            inlineValue = arg.substr(equals + 1);
-            hasInlineValue = true;
-        }
-        auto value = [&]() -> std::string
-        {
-            if (hasInlineValue) return inlineValue;
-            if (k + 1 >= args.size()) throw UsageError(flag + " needs a value");
-            return args[++k];
-        };
-        auto noValue = [&]()
-        {
-            if (hasInlineValue) throw UsageError(flag + " takes no value");
-        };
-
-        if (flag == "--")
-            onlyInputs = true;
-        else if (flag == "-h" || flag == "--help")
-            noValue(), options.help = true;
-        else if (flag == "-o" || flag == "--output")
-            options.output = value();
-        else if (flag == "--out-dir")
-            options.outDir = value();
-        else if (flag == "--plugin")
-            options.pluginPath = value();
-        else if (flag == "--pitch")
-            options.pitchSemitones = parseSemitones(flag, value()), options.pitchGiven = true;
-        else if (flag == "--formant")
-            options.formantSemitones = parseSemitones(flag, value()), options.formantGiven = true;
-        else if (flag == "--scale")
-        {
-            options.scale.description = trim(value());
-            options.scale.notes = parseScale(options.scale.description);
-            options.scale.given = true;
-        }
-        else if (flag == "--channel")
-            options.channel = parsePositiveInt(flag, value(), 1024);
-        else if (flag == "--format")
-            options.format = parseSampleFormat(value());
-        else if (flag == "--block")
-            options.blockSize = parsePositiveInt(flag, value(), kMaxBlockSize);
-        else if (flag == "--keep-latency")
-            noValue(), options.keepLatency = true;
-        else if (flag == "-q" || flag == "--quiet")
-            noValue(), options.quiet = true;
-        else if (flag == "-f" || flag == "--force")
-            noValue(), options.force = true;
-        else if (flag == "-j" || flag == "--jobs")
-            options.jobs = parsePositiveInt(flag, value(), 1024);
-        else if (flag == "--pitch-plot")
-            options.pitchPlot = value();
-        else
-            throw UsageError("unknown option " + flag);
-
-        if ((flag == "-o" || flag == "--output" || flag == "--out-dir" || flag == "--plugin" ||
-             flag == "--pitch-plot") &&
-            (hasInlineValue ? inlineValue : args[k]).empty())
-            throw UsageError(flag + " needs a non-empty path");
+        app.parse(reversed);
     }
+    catch (const CLI::ParseError& error)
+    {
+        throw UsageError(usageMessage(error));
+    }
+    for (const std::string& extra : app.remaining())
+        if (extra != "--") throw UsageError("unknown option " + extra);
     if (options.help) return options;
 
     if (options.inputs.empty()) throw UsageError("no input file given");
-    if (!options.output.empty() && !options.outDir.empty())
-        throw UsageError("give either -o OUTPUT or --out-dir DIR, not both");
     if (options.output.empty() && options.outDir.empty())
         throw UsageError("give -o OUTPUT for one input or --out-dir DIR for several");
     if (!options.output.empty() && options.inputs.size() > 1)
@@ -268,35 +353,10 @@ RenderOptions parseCommandLine(const std::vector<std::string>& args)
 
 std::string usageText()
 {
-    return R"(Usage: halvern-render [OPTIONS] INPUT... (-o OUTPUT | --out-dir DIR)
-
-Runs recorded voices through the Halvern plug-in, loaded as a host loads it.
-
-Output:
-  -o, --output FILE      write the one input's result to FILE
-      --out-dir DIR      write each input's result under its own name into DIR
-      --format FMT       sample format pcm16, pcm24 or float (default: the input's)
-  -f, --force            replace existing output files
-      --keep-latency     write the plug-in's raw, delayed stream (default: aligned)
-      --pitch-plot PNG   plot the input's and the output's pitch over time
-
-Voice:
-      --pitch ST         pitch shift in semitones, -12 to +12 (10-cent steps)
-      --formant ST       formant shift in semitones, -12 to +12 (10-cent steps)
-      --scale SCALE      snap to a scale: "C major", "F# minor", chromatic,
-                         or a list of notes such as C,D,E,G,A
-
-Input and processing:
-      --channel N        use channel N (from 1) instead of mixing all channels
-      --block N          host block size in samples (default 512)
-      --plugin PATH      plug-in library to load (default: the one built or
-                         installed with this tool)
-  -j, --jobs N           files processed in parallel (default: all cores)
-  -q, --quiet            no progress bar, settings or summary; errors only
-  -h, --help             show this help
-
-Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command line.
-)";
+    RenderOptions options;
+    CLI::App app;
+    defineOptions(app, options);
+    return app.help();
 }
 
 } // namespace render

@@ -31,6 +31,7 @@ using NoteSet = std::array<bool, 12>;
 struct ScaleChoice
 {
     bool given = false;
+    bool automatic = false; // --scale auto: the notes come from each input's key
     NoteSet notes{};
     std::string description; // as the user wrote it, for messages and the plot
 };
@@ -46,7 +47,9 @@ struct RenderOptions
     bool formantGiven = false;
     double formantSemitones = 0.0;
     ScaleChoice scale;
-    int channel = 0; // 1-based; 0 mixes all channels down to mono
+    std::string melodyPath; // --melody
+    int melodyTrack = 0;    // 1-based; 0 takes the first track with notes
+    int channel = 0;        // 1-based; 0 mixes all channels down to mono
     SampleFormat format = SampleFormat::FollowInput;
     int blockSize = 512;
     bool keepLatency = false;
@@ -66,7 +69,7 @@ constexpr int kFormantParameter = 1;
 constexpr int kScaleParameter = 2;
 constexpr int kFirstNoteParameter = 3; // Scale C; pitch class p is parameter 3 + p
 
-// Parses argv[1..]; throws UsageError. Checks the combination of options too.
+// Parses argv[1..] with CLI11; throws UsageError. Checks the combination of options too.
 RenderOptions parseCommandLine(const std::vector<std::string>& args);
 
 // "--pitch" values: a finite number of semitones within ±12.
@@ -97,6 +100,7 @@ float semitonesToHostValue(double semitones);
 // The step that semitonesToHostValue aims at, in tenths of a semitone.
 int nearestTenthSemitone(double semitones);
 
+// The help text, from the same option definitions.
 std::string usageText();
 
 } // namespace render

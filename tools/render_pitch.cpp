@@ -1,7 +1,12 @@
 #include "render_pitch.h"
 
+#include <aubio/aubio.h>
+
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 
 namespace render
 {
@@ -9,45 +14,25 @@ namespace render
 namespace
 {
 
-// Low-pass (windowed sinc, Blackman) and keep every factor-th sample; no delay.
-std::vector<double> decimate(const std::vector<float>& x, int factor)
-{
-    std::vector<double> y;
-    if (factor <= 1)
-    {
-        y.assign(x.begin(), x.end());
-        return y;
-    }
-    const int half = 8 * factor;
-    const double cutoff = 0.45 / factor; // of the input rate, below the new Nyquist
-    std::vector<double> taps(2 * half + 1);
-    double sum = 0.0;
-    for (int j = -half; j <= half; ++j)
-    {
-        const double sinc = j == 0 ? 2.0 * cutoff : std::sin(2.0 * M_PI * cutoff * j) / (M_PI * j);
-        const double phase = M_PI * (j + half) / half; // 0 .. 2 pi
-        const double window = 0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2.0 * phase);
-        taps[j + half] = sinc * window;
-        sum += taps[j + half];
-    }
-    for (double& t : taps)
-        t /= sum;
+// yinfast rather than yinfft: the same period search without yinfft's spectral weighting, and
+// with a confidence figure (this aubio's yinfft reports none).
+// aubio plans its transforms with FFTW, whose planner is not thread-safe; the renderer tracks
+// several files at once.
+std::mutex planMutex;
 
-    const long n = static_cast<long>(x.size());
-    y.resize(static_cast<size_t>((n + factor - 1) / factor));
-    for (size_t i = 0; i < y.size(); ++i)
+struct PitchDeleter
+{
+    void operator()(aubio_pitch_t* p) const
     {
-        const long centre = static_cast<long>(i) * factor;
-        double acc = 0.0;
-        for (int j = -half; j <= half; ++j)
-        {
-            const long k = centre + j;
-            if (k >= 0 && k < n) acc += taps[j + half] * x[static_cast<size_t>(k)];
-        }
-        y[i] = acc;
+        std::lock_guard<std::mutex> lock(planMutex);
+        del_aubio_pitch(p);
     }
-    return y;
-}
+};
+
+struct VectorDeleter
+{
+    void operator()(fvec_t* v) const { del_fvec(v); }
+};
 
 } // namespace
 
@@ -57,93 +42,69 @@ PitchTrack trackPitch(const std::vector<float>& signal, double rate,
     PitchTrack track;
     if (signal.empty() || !(rate > 0.0)) return track;
 
-    const int factor = std::max(1, static_cast<int>(rate / settings.analysisRate));
-    const double decimatedRate = rate / factor;
-    const std::vector<double> y = decimate(signal, factor);
+    const uint_t hop = static_cast<uint_t>(std::max(1L, std::lround(rate * settings.hopSeconds)));
+    uint_t window = 64;
+    while (window < rate * settings.windowSeconds || window < 2 * hop)
+        window *= 2;
 
-    const int maxLag = static_cast<int>(std::ceil(decimatedRate / settings.minF0));
-    const int minLag = std::max(2, static_cast<int>(decimatedRate / settings.maxF0));
-    const int window = maxLag; // holds at least one period of the lowest f0
-    const int span = window + maxLag + 2;
+    std::unique_ptr<aubio_pitch_t, PitchDeleter> pitch;
+    {
+        std::lock_guard<std::mutex> lock(planMutex);
+        pitch.reset(
+            new_aubio_pitch("yinfast", window, hop, static_cast<uint_t>(std::lround(rate))));
+    }
+    if (!pitch) throw std::runtime_error("aubio cannot track pitch at this sample rate");
+    aubio_pitch_set_unit(pitch.get(), "Hz");
+    aubio_pitch_set_tolerance(pitch.get(), static_cast<smpl_t>(settings.tolerance));
+    aubio_pitch_set_silence(pitch.get(), -120.0f); // the level gate below is relative
+    std::unique_ptr<fvec_t, VectorDeleter> in(new_fvec(hop));
+    std::unique_ptr<fvec_t, VectorDeleter> out(new_fvec(1));
 
-    const double duration = static_cast<double>(signal.size()) / rate;
-    const size_t frames = static_cast<size_t>(duration / settings.hopSeconds) + 1;
+    // YIN compares the first half of aubio's window with the stretch one period later, so an
+    // estimate belongs to a quarter window plus half a period after the window's start (half the
+    // period of a 200 Hz voice taken here). Leading silence puts those points on multiples of the
+    // hop: frame i lies at sample i * hop.
+    const long offset = static_cast<long>(window / 4) + std::lround(rate / 400.0);
+    const long span = static_cast<long>(window) - offset; // from that point to the window's end
+    const long h = static_cast<long>(hop);
+    const long lead = (span + h - 1) / h * h - span;
+    const long length = static_cast<long>(signal.size());
+    const size_t frames = static_cast<size_t>(length / h) + 1;
+    const long skipped = (span + lead) / h - 1;
     track.times.resize(frames);
     track.f0.assign(frames, 0.0);
-    std::vector<double> rms(frames, 0.0);
+    track.level.assign(frames, 0.0);
 
-    std::vector<double> segment(static_cast<size_t>(span));
-    std::vector<double> diff(static_cast<size_t>(maxLag) + 2);
-    std::vector<double> normalised(diff.size());
-    const long length = static_cast<long>(y.size());
-
-    for (size_t i = 0; i < frames; ++i)
+    for (long call = 0; call < skipped + static_cast<long>(frames); ++call)
     {
-        const double time = static_cast<double>(i) * settings.hopSeconds;
-        track.times[i] = time;
-        const long start = std::lround(time * decimatedRate) - span / 2;
+        const long first = call * h - lead;
+        for (uint_t j = 0; j < hop; ++j)
+        {
+            const long k = first + j;
+            in->data[j] = (k >= 0 && k < length) ? signal[static_cast<size_t>(k)] : 0.0f;
+        }
+        aubio_pitch_do(pitch.get(), in.get(), out.get());
+        if (call < skipped) continue;
+        const size_t i = static_cast<size_t>(call - skipped);
+        const long centre = static_cast<long>(i) * h;
+        track.times[i] = static_cast<double>(centre) / rate;
         double energy = 0.0;
-        for (int j = 0; j < span; ++j)
-        {
-            const long k = start + j;
-            segment[j] = (k >= 0 && k < length) ? y[static_cast<size_t>(k)] : 0.0;
-            energy += segment[j] * segment[j];
-        }
-        rms[i] = std::sqrt(energy / span);
-        if (rms[i] == 0.0) continue;
-
-        for (int lag = 1; lag <= maxLag + 1; ++lag)
-        {
-            // Both stretches compared lie around the frame's centre whatever the lag, so a glide
-            // is measured at the frame's time and not earlier.
-            const double* a = segment.data() + (maxLag + 1 - lag) / 2;
-            const double* b = a + lag;
-            double d = 0.0;
-            for (int j = 0; j < window; ++j)
-            {
-                const double delta = a[j] - b[j];
-                d += delta * delta;
-            }
-            diff[lag] = d;
-        }
-        // Normalising by the running mean removes the dip at lag 0 and makes one threshold fit
-        // every level.
-        double running = 0.0;
-        normalised[0] = 1.0;
-        for (int lag = 1; lag <= maxLag + 1; ++lag)
-        {
-            running += diff[lag];
-            normalised[lag] = running > 0.0 ? diff[lag] * lag / running : 1.0;
-        }
-
-        int best = -1;
-        for (int lag = minLag; lag <= maxLag; ++lag)
-        {
-            if (normalised[lag] < settings.threshold)
-            {
-                while (lag + 1 <= maxLag && normalised[lag + 1] < normalised[lag])
-                    ++lag;
-                best = lag;
-                break;
-            }
-        }
-        if (best < 0) continue;
-
-        // Parabola through the raw differences around the dip.
-        double period = best;
-        const double a = diff[best - 1];
-        const double b = diff[best];
-        const double c = diff[best + 1];
-        const double curvature = a - 2.0 * b + c;
-        if (curvature > 0.0) period += 0.5 * (a - c) / curvature;
-        const double f0 = decimatedRate / period;
-        if (f0 >= settings.minF0 && f0 <= settings.maxF0) track.f0[i] = f0;
+        const long from = std::max(0L, centre - static_cast<long>(window / 2));
+        const long to = std::min(length, centre + static_cast<long>(window / 2));
+        for (long k = from; k < to; ++k)
+            energy += static_cast<double>(signal[static_cast<size_t>(k)]) *
+                      signal[static_cast<size_t>(k)];
+        track.level[i] = std::sqrt(energy / window);
+        const double f0 = out->data[0];
+        if (aubio_pitch_get_confidence(pitch.get()) >= settings.minConfidence &&
+            f0 >= settings.minF0 && f0 <= settings.maxF0)
+            track.f0[i] = f0;
     }
 
-    const double loudest = *std::max_element(rms.begin(), rms.end());
+    const double loudest = *std::max_element(track.level.begin(), track.level.end());
     const double floor = loudest * std::pow(10.0, settings.silenceDb / 20.0);
     for (size_t i = 0; i < frames; ++i)
-        if (rms[i] < floor || loudest < 1e-6) track.f0[i] = 0.0;
+        if (track.level[i] < floor || loudest < 1e-6) track.f0[i] = 0.0;
 
     // Median over the voiced neighbours: a glide can make one frame pick twice the period.
     const int reach = std::max(0, settings.medianFrames / 2);
