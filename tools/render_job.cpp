@@ -173,10 +173,7 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             result.keyLines.push_back(describeKey(key));
             if (key.decided)
             {
-                std::string description = keyName(key);
-                for (int p = 0; p < 12; ++p)
-                    if (key.notes[p] && !key.scale[p]) description += " + " + noteName(p);
-                result.keyLines.push_back(applyScale(host, key.notes, description));
+                result.keyLines.push_back(applyScale(host, key.notes, keyName(key)));
             }
             else
             {

@@ -25,7 +25,11 @@ constexpr double kDistinctShare = 0.04; // that part
 constexpr double kMinConfidence = 0.5;
 constexpr double kNoteSpan = 0.6; // semitones a frame may stray from its note's mean
 constexpr double kMinNoteSeconds = 0.08;
-constexpr double kMovePenalty = 4.0; // score lost per squared semitone the notes move, on average
+constexpr double kProfileWeight = 0.1; // share of unexplained time one unit of profile fit is worth
+constexpr double kMoveWeight =
+    0.2; // share of unexplained time a semitone of mean movement is worth
+constexpr double kStrayLimit =
+    0.85; // semitones a note may be sung off towards a note outside the key
 
 struct Note
 {
@@ -86,6 +90,15 @@ int nearestInScale(double pitch, const NoteSet& scale)
     return best;
 }
 
+// Whether a note sung at pitch can be the scale's note meant, sung off: towards a neighbour
+// outside the scale by up to kStrayLimit, towards one in it by less than half the way.
+bool withinReach(double pitch, int meant, const NoteSet& scale)
+{
+    const double off = pitch - meant;
+    const int neighbour = ((meant + (off > 0.0 ? 1 : -1)) % 12 + 12) % 12;
+    return std::fabs(off) <= (scale[neighbour] ? 0.5 : kStrayLimit);
+}
+
 double correlation(const std::array<double, 12>& a, const std::array<double, 12>& b)
 {
     double meanA = 0.0, meanB = 0.0;
@@ -109,17 +122,13 @@ KeyEstimate findKey(const PitchTrack& track)
     key.notes.fill(true);
     const std::vector<Note> notes = steadyNotes(track);
 
-    // Time spent on steady notes near each pitch class, the measure of the notes held.
-    std::array<double, 12> held{};
-    std::array<double, 12> rounded{}; // and on each pitch class, however far off
+    std::array<double, 12> rounded{}; // time on steady notes nearest each pitch class
     for (const Note& note : notes)
     {
         const double nearest = std::round(note.pitch);
-        const double off = std::fabs(note.pitch - nearest);
         const int pitchClass = static_cast<int>(std::lround(nearest)) % 12;
         key.noteSeconds += note.seconds;
         rounded[pitchClass] += note.seconds;
-        if (off * 100.0 <= kHeldCents) held[pitchClass] += note.seconds;
     }
 
     char text[96];
@@ -141,37 +150,44 @@ KeyEstimate findKey(const PitchTrack& track)
         return key;
     }
 
-    // Each key hears the take through its own scale: every note is taken as the scale's note
-    // nearest to it, as tuning to that key would take it. The key whose profile matches that
-    // hearing best, less how far its notes had to be moved, is the key.
-    double best = -INFINITY;
+    // Each key takes every note to its nearest scale note, as tuning to it would. The key is the
+    // one that explains the most of the take as its own notes sung off (towards a note outside
+    // the key, or less than halfway towards one in it), moving them least; a minor key is heard
+    // with its natural or its raised seventh, whichever explains more. Keys that explain the
+    // take alike (a major key and its relative minor) are told apart by how well the notes, so
+    // taken, match the key's profile.
+    double best = INFINITY;
     double bestFit = 0.0;
     for (int tonic = 0; tonic < 12; ++tonic)
-        for (bool minor : {false, true})
+        for (int mode = 0; mode < 3; ++mode)
         {
+            const bool minor = mode > 0;
             const auto& profile = minor ? kMinorProfile : kMajorProfile;
             std::array<double, 12> rotated{};
             NoteSet scale{};
             for (int k = 0; k < 12; ++k)
                 rotated[(tonic + k) % 12] = profile[k];
             for (int step : minor ? kMinorSteps : kMajorSteps)
-                scale[(tonic + step) % 12] = true;
+                scale[(tonic + (mode == 2 && step == 10 ? 11 : step)) % 12] = true;
             std::array<double, 12> heard{};
-            double moved = 0.0;
+            double unexplained = 0.0, moved = 0.0;
             for (const Note& note : notes)
             {
                 const int nearest = nearestInScale(note.pitch, scale);
                 heard[nearest % 12] += note.seconds;
-                moved += note.seconds * (note.pitch - nearest) * (note.pitch - nearest);
+                unexplained += note.seconds * !withinReach(note.pitch, nearest, scale);
+                moved += note.seconds * std::fabs(note.pitch - nearest);
             }
             const double fit = correlation(heard, rotated);
-            const double score = fit - kMovePenalty * moved / total;
-            if (score > best)
+            const double score = (unexplained + kMoveWeight * moved) / total - kProfileWeight * fit;
+            if (score < best)
             {
                 best = score;
                 bestFit = fit;
                 key.tonic = tonic;
                 key.minor = minor;
+                key.scale = scale;
+                key.dwelt = heard;
             }
         }
     key.confidence = bestFit;
@@ -183,13 +199,12 @@ KeyEstimate findKey(const PitchTrack& track)
         return key;
     }
 
+    // Tuned to: the key's notes the singer dwells on. A note of the key that the take only nears
+    // in passing is left out, so a note sung far towards it is not pulled there.
     key.decided = true;
-    key.scale = NoteSet{};
-    for (int step : key.minor ? kMinorSteps : kMajorSteps)
-        key.scale[(key.tonic + step) % 12] = true;
-    key.notes = key.scale;
+    key.notes = NoteSet{};
     for (int p = 0; p < 12; ++p)
-        if (held[p] >= kHeldShare * total) key.notes[p] = true;
+        key.notes[p] = key.scale[p] && key.dwelt[p] >= kDwellShare * total;
     return key;
 }
 

@@ -5,6 +5,7 @@
 #include "render_options.h"
 #include "render_pitch.h"
 
+#include <array>
 #include <string>
 
 namespace render
@@ -15,18 +16,19 @@ struct KeyEstimate
     bool decided = false;
     int tonic = 0; // pitch class, 0 = C
     bool minor = false;
-    double confidence = 0.0;  // correlation of the take's notes with the key's profile, 0 .. 1
-    NoteSet scale{};          // the key's own scale (natural minor for a minor key)
-    NoteSet notes{};          // what to tune to: the scale plus the notes held apart from it;
-                              // every note when undecided
-    double noteSeconds = 0.0; // voiced time in steady notes
-    std::string reason;       // why no key was named
+    double confidence = 0.0; // correlation of the take's notes with the key's profile, 0 .. 1
+    NoteSet scale{};         // the key's scale as the take fits it (a minor key's seventh
+                             // natural or raised)
+    std::array<double, 12> dwelt{}; // seconds of steady notes nearest each note of that scale
+    NoteSet notes{};                // what to tune to: the notes of the scale dwelt on; every note
+                                    // when undecided
+    double noteSeconds = 0.0;       // voiced time in steady notes
+    std::string reason;             // why no key was named
 };
 
-// A note outside the key's scale is kept when steady notes within this many cents of it fill at
-// least kHeldShare of the time in steady notes.
-constexpr double kHeldCents = 30.0;
-constexpr double kHeldShare = 0.08;
+// A note of the key is tuned to when the steady notes nearest it fill at least this share of the
+// time in steady notes.
+constexpr double kDwellShare = 0.04;
 
 KeyEstimate findKey(const PitchTrack& track);
 
