@@ -58,7 +58,7 @@ For VST 2.x hosts, add lib/vst under the prefix to the host's VST 2.x paths if i
 it already, and rescan.
 
 The plug-in needs libpng 1.6, the editor also cairo, fontconfig and Xlib; the renderer needs
-libsndfile and cairo (all in Debian 12 and its derivatives).
+libsndfile, cairo, aubio and libsmf (all in Debian 12 and its derivatives).
 EOF
   local archive="$dist/Halvern-$version-linux-$(uname -m).tar.gz"
   tar -C "$root" --owner=0 --group=0 --sort=name -czf "$archive" bin lib share
