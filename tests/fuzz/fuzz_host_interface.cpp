@@ -1,5 +1,6 @@
 // libFuzzer target: random sequences of dispatcher opcodes, parameter calls and process calls
 // against the effect record, with pointers to valid buffers only (as a sane host would pass).
+#include "fuzzreader.h"
 #include "vexilvst.h"
 
 #include <algorithm>
@@ -15,38 +16,11 @@ VstIntPtr fuzzHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-    bool empty() const { return pos >= size; }
-    uint8_t byte() { return pos < size ? data[pos++] : 0; }
-    int32_t int32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v = (v << 8) | byte();
-        return static_cast<int32_t>(v);
-    }
-    float real()
-    {
-        const int32_t bits = int32();
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-
-private:
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Reader in(data, size);
+    FuzzReader in(data, size);
     VexilVST* effect = new VexilVST(fuzzHost);
     AEffect* e = effect->getAeffect();
     std::vector<float> audio(70000), output(70000);
@@ -62,15 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             VstInt32 opcode = static_cast<VstInt32>(in.byte());
             // Editor opening needs a real parent window; closing is done once at the end.
-            if (opcode == effEditOpen || opcode == effClose)
-                opcode = effGetVstVersion;
+            if (opcode == effEditOpen || opcode == effClose) opcode = effGetVstVersion;
             const VstInt32 index = in.int32() % 64;
             VstIntPtr value = in.int32();
             const float opt = in.real();
             std::memset(text, 0, sizeof text);
             void* ptr = text;
-            if (in.byte() % 8 == 0)
-                ptr = nullptr;
+            if (in.byte() % 8 == 0) ptr = nullptr;
             if (opcode == effGetSpeakerArrangement)
             {
                 value = reinterpret_cast<VstIntPtr>(&slots[0]);
@@ -89,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         default:
         {
-            const int frames = std::min(frameBudget,
-                                        static_cast<int>(static_cast<uint32_t>(in.int32()) % 70000));
+            const int frames =
+                std::min(frameBudget, static_cast<int>(static_cast<uint32_t>(in.int32()) % 70000));
             frameBudget -= frames;
             const uint8_t fill = in.byte();
             for (int k = 0; k < frames; ++k)

@@ -1,6 +1,7 @@
 // libFuzzer target: the LV2 entry points driven as careless hosts drive them: instances at odd
 // rates, ports connected in any order, to nothing or not at all, runs of no frames or very many,
 // activate and deactivate storms, controls at NaN, infinity and far out of range.
+#include "fuzzreader.h"
 #include "lv2ports.h"
 
 #include <lv2/core/lv2.h>
@@ -16,37 +17,10 @@ extern "C" const LV2_Descriptor* lv2_descriptor(uint32_t index);
 namespace
 {
 
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-    bool empty() const { return pos >= size; }
-    uint8_t byte() { return pos < size ? data[pos++] : 0; }
-    uint32_t uint32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v = (v << 8) | byte();
-        return v;
-    }
-    float real()
-    {
-        const uint32_t bits = uint32();
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-
-private:
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-};
-
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-double rate(Reader& in)
+double rate(FuzzReader& in)
 {
     const double rates[] = {44100.0, 48000.0,  11000.0,  10999.999, 11025.5,  22050.0,
                             88200.0, 96000.0,  176400.0, 192000.0,  384000.0, 384000.001,
@@ -57,7 +31,7 @@ double rate(Reader& in)
     return 11000.0 + in.uint32() % 373001;
 }
 
-float control(Reader& in)
+float control(FuzzReader& in)
 {
     const float values[] = {kNaN,  kInf,  -kInf,  1e30f,  -1e30f, 0.0f,  1.0f,
                             -1.0f, 12.0f, -12.0f, 12.05f, 0.5f,   3e-39f};
@@ -70,7 +44,7 @@ float control(Reader& in)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Reader in(data, size);
+    FuzzReader in(data, size);
     const LV2_Descriptor* d = lv2_descriptor(0);
     if (lv2_descriptor(1) != nullptr) __builtin_trap();
     constexpr uint32_t kMaxFrames = 1 << 16;
