@@ -21,12 +21,3 @@ target_compile_definitions(test_render_cli PRIVATE
   FIXTURE_STEREO_PLUGIN="$<TARGET_FILE:render_fixture_stereo>")
 add_dependencies(test_render_cli halvern-render makedemo render_fixture_delay render_fixture_fixed
                  render_fixture_null render_fixture_stereo)
-
-# The tuning figures: generated takes through the built tool with --scale auto, chromatic and
-# --melody (run by hand; not a test).
-add_executable(tuning_bench tuning_bench.cpp)
-target_include_directories(tuning_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(tuning_bench PRIVATE halvern_render PkgConfig::TEST_SMF GTest::gtest)
-target_compile_definitions(tuning_bench PRIVATE HALVERN_RENDER_PATH="$<TARGET_FILE:halvern-render>"
-                                                HALVERN_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}/output")
-add_dependencies(tuning_bench halvern-render)

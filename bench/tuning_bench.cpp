@@ -1,10 +1,12 @@
 // Measures how well halvern-render tunes generated takes: the share of notes within 20 cents
 // of the note meant with --scale auto and --scale chromatic (notes sung up to 80 cents towards
 // notes the tune never uses), the share of keys named right, and the share with --melody (notes
-// sung up to 75 cents off either way). Usage: tuning_bench [FOLDER] [TAKES PER TUNE]
+// sung up to 75 cents off either way). A take sings its tune REPEATS times over (default once).
+// Usage: tuning_bench [FOLDER] [TAKES PER TUNE] [REPEATS]
 #include "render_key.h"
 #include "tuning_takes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -51,12 +53,17 @@ int main(int argc, char** argv)
 {
     if (argc > 1) folder = argv[1];
     const int perTune = argc > 2 ? std::atoi(argv[2]) : 6;
+    const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     mkdir(folder.c_str(), 0777);
     size_t notes = 0, autoGood = 0, chromaticGood = 0, melodyGood = 0, takes = 0, keysRight = 0;
     uint32_t seed = 1;
-    for (const Tune& tune : tunes())
+    for (const Tune& once : tunes())
         for (int k = 0; k < perTune; ++k, ++seed)
         {
+            std::string steps;
+            for (int r = 0; r < repeats; ++r)
+                steps += once.steps;
+            const Tune tune{once.name, once.minor, steps.c_str()};
             const int tonic = static_cast<int>((seed * 5) % 12);
             const Take stray = singTune(tune, tonic, 80.0, true, seed);
             const std::string input = folder + "/take.wav";

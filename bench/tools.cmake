@@ -1,0 +1,14 @@
+# The renderer's tuning figures: generated takes through the built tool with --scale auto,
+# chromatic and --melody, each note's pitch measured (run by hand, with the takes of the tests).
+if(TARGET halvern-render)
+  find_package(PkgConfig REQUIRED)
+  find_package(GTest REQUIRED)
+  pkg_check_modules(BENCH_SMF REQUIRED IMPORTED_TARGET smf)
+  add_executable(tuning_bench tuning_bench.cpp)
+  target_include_directories(tuning_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(tuning_bench PRIVATE halvern_render PkgConfig::BENCH_SMF GTest::gtest)
+  target_compile_definitions(tuning_bench PRIVATE
+    HALVERN_RENDER_PATH="$<TARGET_FILE:halvern-render>"
+    HALVERN_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}/output")
+  add_dependencies(tuning_bench halvern-render)
+endif()
