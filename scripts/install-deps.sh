@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev zlib1g-dev libcairo2-dev libfontconfig-dev fonts-liberation libx11-dev
+  libpng-dev zlib1g-dev libcairo2-dev libfontconfig-dev fonts-liberation fonts-dejavu-core libx11-dev
   libsndfile1-dev libfftw3-dev libaubio-dev libsmf-dev libcli11-dev
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
