@@ -19,7 +19,7 @@ struct Rendered
 };
 
 Rendered render(double rate, const std::vector<float>& input, float pitch, bool scale,
-           size_t hostBlock = 512)
+                size_t hostBlock = 512)
 {
     auto host = testsupport::loadPlugin();
     host->suspend();
