@@ -1,4 +1,5 @@
 // However the diagnostic dump's place is spoiled, the audio is the same and no link is followed.
+#include "f0maptest.h"
 #include "testsupport.h"
 #include "vexilvst.h"
 
@@ -15,6 +16,9 @@
 
 namespace
 {
+using f0test::fileExists;
+using f0test::freshFolder;
+
 VstIntPtr acceptingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     return opcode == audioMasterVersion ? 2400 : 0;
@@ -25,14 +29,6 @@ std::vector<float> render(const std::vector<float>& input)
     VexilVST effect(acceptingHost);
     effect.setParameter(0, 0.6f);
     return testsupport::processEffectInBlocks(effect, input, 512);
-}
-
-std::string freshFolder(const std::string& name)
-{
-    const std::string path = std::string(HALVERN_TEST_OUTPUT_DIR) + "/dumpaudio_" + name;
-    std::system(("rm -rf '" + path + "'").c_str());
-    ::mkdir(path.c_str(), 0700);
-    return path;
 }
 
 std::string slurp(const std::string& path)
@@ -78,12 +74,6 @@ std::string spareOf(const std::string& folder, pid_t process)
         if (std::string(entry->d_name).rfind(prefix, 0) == 0) found = entry->d_name;
     if (dir) ::closedir(dir);
     return found;
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
 }
 } // namespace
 
@@ -135,13 +125,13 @@ TEST(DumpAndAudio, SparesOfDeadProcessesAreSweptAndNothingElse)
         {folder + "/other." + dead + ".1.spare", true},
     };
     for (const auto& file : expected)
-        EXPECT_EQ(exists(file.path), file.kept) << file.path;
+        EXPECT_EQ(fileExists(file.path), file.kept) << file.path;
 
     // Once the other host is gone too, its spare goes with the next effect.
     ::kill(running, SIGKILL);
     ::waitpid(running, nullptr, 0);
     testsupport::loadPlugin()->close();
-    EXPECT_FALSE(exists(folder + "/" + runningSpare));
+    EXPECT_FALSE(fileExists(folder + "/" + runningSpare));
 }
 
 TEST(DumpAndAudio, SpoiledDumpPlacesChangeNothingAndFollowNoLink)

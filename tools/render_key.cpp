@@ -123,16 +123,14 @@ KeyEstimate findKey(const PitchTrack& track)
     const std::vector<Note> notes = steadyNotes(track);
 
     std::array<double, 12> rounded{}; // time on steady notes nearest each pitch class
+    double total = 0.0;
     for (const Note& note : notes)
     {
-        const double nearest = std::round(note.pitch);
-        const int pitchClass = static_cast<int>(std::lround(nearest)) % 12;
-        key.noteSeconds += note.seconds;
-        rounded[pitchClass] += note.seconds;
+        rounded[static_cast<int>(std::lround(note.pitch)) % 12] += note.seconds;
+        total += note.seconds;
     }
 
     char text[96];
-    const double total = key.noteSeconds;
     int distinct = 0;
     for (int p = 0; p < 12; ++p)
         distinct += total > 0.0 && rounded[p] >= kDistinctShare * total;
@@ -158,6 +156,8 @@ KeyEstimate findKey(const PitchTrack& track)
     // taken, match the key's profile.
     double best = INFINITY;
     double bestFit = 0.0;
+    NoteSet bestScale{};
+    std::array<double, 12> dwelt{}; // time on steady notes taken to each note of that scale
     for (int tonic = 0; tonic < 12; ++tonic)
         for (int mode = 0; mode < 3; ++mode)
         {
@@ -186,8 +186,8 @@ KeyEstimate findKey(const PitchTrack& track)
                 bestFit = fit;
                 key.tonic = tonic;
                 key.minor = minor;
-                key.scale = scale;
-                key.dwelt = heard;
+                bestScale = scale;
+                dwelt = heard;
             }
         }
     key.confidence = bestFit;
@@ -204,7 +204,7 @@ KeyEstimate findKey(const PitchTrack& track)
     key.decided = true;
     key.notes = NoteSet{};
     for (int p = 0; p < 12; ++p)
-        key.notes[p] = key.scale[p] && key.dwelt[p] >= kDwellShare * total;
+        key.notes[p] = bestScale[p] && dwelt[p] >= kDwellShare * total;
     return key;
 }
 

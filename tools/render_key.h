@@ -5,7 +5,6 @@
 #include "render_options.h"
 #include "render_pitch.h"
 
-#include <array>
 #include <string>
 
 namespace render
@@ -17,13 +16,10 @@ struct KeyEstimate
     int tonic = 0; // pitch class, 0 = C
     bool minor = false;
     double confidence = 0.0; // correlation of the take's notes with the key's profile, 0 .. 1
-    NoteSet scale{};         // the key's scale as the take fits it (a minor key's seventh
-                             // natural or raised)
-    std::array<double, 12> dwelt{}; // seconds of steady notes nearest each note of that scale
-    NoteSet notes{};                // what to tune to: the notes of the scale dwelt on; every note
-                                    // when undecided
-    double noteSeconds = 0.0;       // voiced time in steady notes
-    std::string reason;             // why no key was named
+    // What to tune to: the notes of the key's scale (a minor key's seventh natural or raised,
+    // as the take fits) that the take dwells on; every note when undecided.
+    NoteSet notes{};
+    std::string reason; // why no key was named
 };
 
 // A note of the key is tuned to when the steady notes nearest it fill at least this share of the
