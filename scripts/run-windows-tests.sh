@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both Windows plug-ins and proves them under wine (32-bit DLL under wine32, 64-bit DLL
-# under wine64), with the Windows test host tests/windows/ (halvern-wintest):
+# under wine64; wine32 under qemu-i386 where the kernel runs no 32-bit programs), with the
+# Windows test host tests/windows/ (halvern-wintest):
 #   1. imports and exports of each DLL;
 #   2. the host-visible cases: record, entry points, opcodes, parameters, audio; and the GDI
 #      drawing layer's pixel rules;
@@ -78,6 +79,10 @@ done
 export WINEPREFIX="$out/wine"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
+# Where wine32 runs under qemu-i386 (see install-windows-deps.sh): the guest's address space is
+# reserved up front, or the fixed places wine maps (its shared user data at 0x7ffe0000) are refused.
+# A kernel that runs 32-bit programs itself never reads this.
+export QEMU_RESERVED_VA=0xf7000000
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
