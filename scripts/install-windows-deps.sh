@@ -53,6 +53,7 @@ fi
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "This kernel does not start 32-bit programs: running them under qemu-i386 instead"
   if ! [ -x /usr/bin/qemu-i386-static ]; then
+    $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
   fi
   binfmt=/proc/sys/fs/binfmt_misc
