@@ -1,7 +1,42 @@
 #include "livevoice.h"
 
+#include "notechooser.h"
+#include "pitchtracker.h"
+
+#include <algorithm>
 #include <cmath>
 #include <vector>
+
+namespace
+{
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kMaxGrains = 48;
+constexpr int kMarkSlots = 256;        // a power of two
+constexpr int kWindowTableSize = 1024; // Hann half-window points
+// Grains of unvoiced sound: 5 ms apart, two of them long, so that they add up to the input.
+constexpr double kUnvoicedSeconds = 0.005;
+// The level follower's time constant, and the most it corrects either way (6 dB).
+constexpr double kLevelSeconds = 0.04;
+constexpr double kLevelRange = 2.0;
+constexpr double kSilentPower = 1e-12;
+
+int scaled(int samplesAt44100, int rate)
+{
+    return std::max(1, static_cast<int>(static_cast<int64_t>(samplesAt44100) * rate / 44100));
+}
+
+// One grain being added into the output: a Hann-weighted stretch of input around an analysis
+// mark, read every `step` input samples per output sample (the formant ratio), centred on a
+// synthesis time.
+struct Grain
+{
+    double centre;   // output time, absolute samples
+    double mark;     // input time, absolute samples
+    double halfSpan; // output samples on each side of the centre
+    double step;     // input samples per output sample
+    double gain;
+};
+} // namespace
 
 int LiveVoice::latencyForRate(int rate)
 {
@@ -10,18 +45,178 @@ int LiveVoice::latencyForRate(int rate)
 
 struct LiveVoice::State
 {
-    int rate = 0;
-    int latency = 0;
-    std::vector<float> delayLine;
-    int pos = 0;
+    State(int rate);
+
+    void analyse(const LiveControls& controls);
+    void startGrain(double centre);
+    double synthesise();
+    void placeMarks(double until);
+
+    int rate, latency, hop, window;
+    PitchTracker tracker;
+    NoteChooser chooser;
+
+    std::vector<double> input; // ring of recent input, indexed by absolute sample & mask
+    int64_t mask;
+    int64_t now = 0; // absolute index of the next input sample
+    std::vector<double> analysisSpan;
+    std::vector<double> hann; // 0.5 (1 + cos(pi u)) for u in [0, 1]
+
+    // The voice as last analysed.
+    bool voiced = false;
+    double period = 0.0; // analysis period, samples
+    double ratio = 1.0;  // synthesis frequency over analysis frequency
+    double formantStep = 1.0;
+    double unvoicedPeriod;
+
+    // Analysis marks, one period apart through the input (extrapolated up to a period ahead).
+    double markPos[kMarkSlots];
+    double markPeriod[kMarkSlots];
+    int64_t markCount = 0;
+
+    // Loudness of the delayed input and of the resynthesis (one-pole mean squares): the output
+    // is scaled by their ratio, because how much of the voice's energy the pulses keep depends on
+    // where its harmonics fall under its formants.
+    double levelCoefficient;
+    double inputPower = 0.0, outputPower = 0.0;
+
+    double nextCentre; // output time of the next synthesis pulse
+    Grain grains[kMaxGrains];
+    int grainCount = 0;
 };
 
-LiveVoice::LiveVoice(int rate) : s(std::make_unique<State>())
+LiveVoice::State::State(int rate_)
+    : rate(rate_), latency(latencyForRate(rate_)), hop(scaled(64, rate_)),
+      window(scaled(512, rate_)), tracker(rate_, window)
 {
-    s->rate = rate;
-    s->latency = latencyForRate(rate);
-    s->delayLine.assign(s->latency, 0.0f);
+    const int64_t history = 2 * (latency + 4 * tracker.maxPeriod() + tracker.span()) + 8;
+    int64_t size = 1;
+    while (size < history)
+        size *= 2;
+    input.assign(size, 0.0);
+    mask = size - 1;
+    analysisSpan.assign(tracker.span(), 0.0);
+    hann.resize(kWindowTableSize + 2);
+    for (int k = 0; k <= kWindowTableSize + 1; ++k)
+        hann[k] = k >= kWindowTableSize ? 0.0 : 0.5 * (1.0 + std::cos(kPi * k / kWindowTableSize));
+    unvoicedPeriod = std::max(2.0, std::round(kUnvoicedSeconds * rate));
+    nextCentre = latency;
+    levelCoefficient = 1.0 - std::exp(-1.0 / (kLevelSeconds * rate));
 }
+
+void LiveVoice::State::analyse(const LiveControls& controls)
+{
+    const int span = tracker.span();
+    const int64_t first = now - span;
+    for (int k = 0; k < span; ++k)
+        analysisSpan[k] = first + k >= 0 ? input[(first + k) & mask] : 0.0;
+    const PitchEstimate& estimate = tracker.analyse(analysisSpan.data());
+
+    const ControlState& c = controls.state;
+    voiced = estimate.voiced;
+    formantStep = std::clamp(std::exp2(c.formantCents / 1200.0), 0.25, 4.0);
+    if (!voiced)
+    {
+        chooser.release();
+        return;
+    }
+    period = estimate.period;
+    const double voiceCents = 1200.0 * std::log2(rate / period / 440.0) + c.pitchCents;
+    const double retune = std::isfinite(controls.retuneMs) ? controls.retuneMs : 0.0;
+    const double correction = chooser.step(voiceCents, c, retune, static_cast<double>(hop) / rate);
+    ratio = std::clamp(std::exp2((c.pitchCents + correction) / 1200.0), 0.125, 8.0);
+}
+
+// Marks one period apart, continued until the last one lies past `until`.
+void LiveVoice::State::placeMarks(double until)
+{
+    double last = markPos[(markCount - 1) & (kMarkSlots - 1)];
+    while (last < until)
+    {
+        last += period;
+        markPos[markCount & (kMarkSlots - 1)] = last;
+        markPeriod[markCount & (kMarkSlots - 1)] = period;
+        ++markCount;
+    }
+}
+
+void LiveVoice::State::startGrain(double centre)
+{
+    // Unvoiced sound is cut at the delayed time itself, so that the grains add up to the input.
+    Grain g{centre, centre - latency, unvoicedPeriod, 1.0, 1.0};
+    double spacing = unvoicedPeriod;
+    const double wanted = centre - latency;
+    if (!voiced)
+        markCount = 0;
+    else
+    {
+        // A voiced stretch starts its chain of marks at the delayed time: at the same pitch the
+        // grains then add up to the input too.
+        if (markCount == 0)
+        {
+            markPos[0] = wanted;
+            markPeriod[0] = period;
+            markCount = 1;
+        }
+        // The mark nearest the delayed time whose grain reads only input that has arrived by the
+        // time each of its samples is played.
+        placeMarks(wanted + period);
+        const double r = formantStep;
+        int64_t best = -1;
+        for (int64_t i = markCount - 1; i >= 0 && i >= markCount - kMarkSlots; --i)
+        {
+            const double a = markPos[i & (kMarkSlots - 1)];
+            const double p = markPeriod[i & (kMarkSlots - 1)];
+            if (a > centre - (p * std::fabs(1.0 - 1.0 / r) + 2.0)) continue;
+            if (best < 0 ||
+                std::fabs(a - wanted) < std::fabs(markPos[best & (kMarkSlots - 1)] - wanted))
+                best = i;
+            if (a < wanted - 2.0 * p) break;
+        }
+        if (best >= 0)
+        {
+            const double p = markPeriod[best & (kMarkSlots - 1)];
+            g.mark = markPos[best & (kMarkSlots - 1)];
+            g.halfSpan = p / r;
+            g.step = r;
+            g.gain = std::sqrt(r / ratio);
+            spacing = p / ratio;
+        }
+    }
+    if (grainCount < kMaxGrains) grains[grainCount++] = g;
+    nextCentre = centre + spacing;
+}
+
+double LiveVoice::State::synthesise()
+{
+    const double t = static_cast<double>(now - 1); // the output sample being formed
+    double sum = 0.0;
+    for (int i = 0; i < grainCount;)
+    {
+        Grain& g = grains[i];
+        const double k = t - g.centre;
+        if (k >= g.halfSpan)
+        {
+            grains[i] = grains[--grainCount];
+            continue;
+        }
+        const double u = std::fabs(k) / g.halfSpan * kWindowTableSize;
+        if (u < kWindowTableSize)
+        {
+            const int ui = static_cast<int>(u);
+            const double w = hann[ui] + (hann[ui + 1] - hann[ui]) * (u - ui);
+            const double p = g.mark + k * g.step;
+            const double pf = std::floor(p);
+            const int64_t pi = static_cast<int64_t>(pf);
+            const double x0 = input[pi & mask], x1 = input[(pi + 1) & mask];
+            sum += g.gain * w * (x0 + (x1 - x0) * (p - pf));
+        }
+        ++i;
+    }
+    return sum;
+}
+
+LiveVoice::LiveVoice(int rate) : s(std::make_unique<State>(rate)) {}
 
 LiveVoice::~LiveVoice() = default;
 
@@ -37,22 +232,42 @@ int LiveVoice::latency() const
 
 void LiveVoice::reset()
 {
-    std::fill(s->delayLine.begin(), s->delayLine.end(), 0.0f);
-    s->pos = 0;
+    State& st = *s;
+    std::fill(st.input.begin(), st.input.end(), 0.0);
+    st.now = 0;
+    st.tracker.reset();
+    st.chooser = NoteChooser();
+    st.voiced = false;
+    st.period = 0.0;
+    st.ratio = 1.0;
+    st.markCount = 0;
+    st.grainCount = 0;
+    st.inputPower = st.outputPower = 0.0;
+    st.nextCentre = st.latency;
 }
 
-void LiveVoice::process(const float* in, float* out, int count, const LiveControls&)
+void LiveVoice::process(const float* in, float* out, int count, const LiveControls& controls)
 {
+    State& st = *s;
     for (int k = 0; k < count; ++k)
     {
-        const float x = std::isfinite(in[k]) ? in[k] : 0.0f;
-        if (s->latency == 0)
-        {
-            out[k] = x;
-            continue;
-        }
-        out[k] = s->delayLine[s->pos];
-        s->delayLine[s->pos] = x;
-        if (++s->pos == s->latency) s->pos = 0;
+        const double x = in[k];
+        st.input[st.now & st.mask] = std::isfinite(x) ? x : 0.0;
+        ++st.now;
+        if (st.now % st.hop == 0) st.analyse(controls);
+        // Pulses start a little before their centre: a period of the voice, scaled by the formant
+        // step, covers the grain's first half.
+        const double t = static_cast<double>(st.now - 1);
+        const double lead = st.voiced ? st.period / st.formantStep + 1.0 : st.unvoicedPeriod + 1.0;
+        while (st.nextCentre - lead <= t)
+            st.startGrain(st.nextCentre);
+        const double wet = st.synthesise();
+        const double dry = st.input[(st.now - 1 - st.latency) & st.mask];
+        st.inputPower += (dry * dry - st.inputPower) * st.levelCoefficient;
+        st.outputPower += (wet * wet - st.outputPower) * st.levelCoefficient;
+        const double gain =
+            std::clamp(std::sqrt((st.inputPower + kSilentPower) / (st.outputPower + kSilentPower)),
+                       1.0 / kLevelRange, kLevelRange);
+        out[k] = static_cast<float>(wet * gain);
     }
 }
