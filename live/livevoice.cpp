@@ -34,7 +34,8 @@ struct Grain
     double mark;     // input time, absolute samples
     double halfSpan; // output samples on each side of the centre
     double step;     // input samples per output sample
-    double gain;
+    double gain;     // keeps the pulses' mean power where the input's was
+    double level;    // the level follower's correction when the grain started (1 when unvoiced)
 };
 } // namespace
 
@@ -49,7 +50,9 @@ struct LiveVoice::State
 
     void analyse(const LiveControls& controls);
     void startGrain(double centre);
-    double synthesise();
+    // The output sample now - 1; raw: the same without the level follower's corrections.
+    double synthesise(double& raw);
+    double levelGain() const;
     void placeMarks(double until);
 
     int rate, latency, hop, window;
@@ -74,9 +77,9 @@ struct LiveVoice::State
     double markPeriod[kMarkSlots];
     int64_t markCount = 0;
 
-    // Loudness of the delayed input and of the resynthesis (one-pole mean squares): the output
-    // is scaled by their ratio, because how much of the voice's energy the pulses keep depends on
-    // where its harmonics fall under its formants.
+    // Loudness of the delayed input and of the resynthesis (one-pole mean squares): voiced
+    // grains are scaled by their ratio, because how much of the voice's energy the pulses keep
+    // depends on where its harmonics fall under its formants.
     double levelCoefficient;
     double inputPower = 0.0, outputPower = 0.0;
 
@@ -106,10 +109,11 @@ LiveVoice::State::State(int rate_)
 
 void LiveVoice::State::analyse(const LiveControls& controls)
 {
+    // Newest sample first: the tracker compares its leading window with what came a period
+    // before, so the estimate describes the latest stretch rather than one a window older.
     const int span = tracker.span();
-    const int64_t first = now - span;
     for (int k = 0; k < span; ++k)
-        analysisSpan[k] = first + k >= 0 ? input[(first + k) & mask] : 0.0;
+        analysisSpan[k] = now - 1 - k >= 0 ? input[(now - 1 - k) & mask] : 0.0;
     const PitchEstimate& estimate = tracker.analyse(analysisSpan.data());
 
     const ControlState& c = controls.state;
@@ -143,7 +147,7 @@ void LiveVoice::State::placeMarks(double until)
 void LiveVoice::State::startGrain(double centre)
 {
     // Unvoiced sound is cut at the delayed time itself, so that the grains add up to the input.
-    Grain g{centre, centre - latency, unvoicedPeriod, 1.0, 1.0};
+    Grain g{centre, centre - latency, unvoicedPeriod, 1.0, 1.0, 1.0};
     double spacing = unvoicedPeriod;
     const double wanted = centre - latency;
     if (!voiced)
@@ -180,6 +184,7 @@ void LiveVoice::State::startGrain(double centre)
             g.halfSpan = p / r;
             g.step = r;
             g.gain = std::sqrt(r / ratio);
+            g.level = levelGain();
             spacing = p / ratio;
         }
     }
@@ -187,8 +192,15 @@ void LiveVoice::State::startGrain(double centre)
     nextCentre = centre + spacing;
 }
 
-double LiveVoice::State::synthesise()
+double LiveVoice::State::levelGain() const
 {
+    return std::clamp(std::sqrt((inputPower + kSilentPower) / (outputPower + kSilentPower)),
+                      1.0 / kLevelRange, kLevelRange);
+}
+
+double LiveVoice::State::synthesise(double& raw)
+{
+    raw = 0.0;
     const double t = static_cast<double>(now - 1); // the output sample being formed
     double sum = 0.0;
     for (int i = 0; i < grainCount;)
@@ -209,7 +221,9 @@ double LiveVoice::State::synthesise()
             const double pf = std::floor(p);
             const int64_t pi = static_cast<int64_t>(pf);
             const double x0 = input[pi & mask], x1 = input[(pi + 1) & mask];
-            sum += g.gain * w * (x0 + (x1 - x0) * (p - pf));
+            const double v = g.gain * w * (x0 + (x1 - x0) * (p - pf));
+            raw += v;
+            sum += v * g.level;
         }
         ++i;
     }
@@ -261,13 +275,10 @@ void LiveVoice::process(const float* in, float* out, int count, const LiveContro
         const double lead = st.voiced ? st.period / st.formantStep + 1.0 : st.unvoicedPeriod + 1.0;
         while (st.nextCentre - lead <= t)
             st.startGrain(st.nextCentre);
-        const double wet = st.synthesise();
+        double raw;
+        out[k] = static_cast<float>(st.synthesise(raw));
         const double dry = st.input[(st.now - 1 - st.latency) & st.mask];
         st.inputPower += (dry * dry - st.inputPower) * st.levelCoefficient;
-        st.outputPower += (wet * wet - st.outputPower) * st.levelCoefficient;
-        const double gain =
-            std::clamp(std::sqrt((st.inputPower + kSilentPower) / (st.outputPower + kSilentPower)),
-                       1.0 / kLevelRange, kLevelRange);
-        out[k] = static_cast<float>(wet * gain);
+        st.outputPower += (raw * raw - st.outputPower) * st.levelCoefficient;
     }
 }

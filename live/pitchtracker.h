@@ -32,7 +32,7 @@ public:
     int minPeriod() const { return minLag; }
     int maxPeriod() const { return maxLag; }
 
-    // Analyses x[0, span()) (the newest sample last) and updates the estimate.
+    // Analyses x[0, span()) and updates the estimate; the period describes x[0, window) mostly.
     const PitchEstimate& analyse(const double* x);
     const PitchEstimate& estimate() const { return current; }
     void reset();
