@@ -13,6 +13,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxGrains = 48;
 constexpr int kMarkSlots = 256;        // a power of two
 constexpr int kWindowTableSize = 1024; // Hann half-window points
+constexpr int kNoteSlots = 64;         // sung-note events waiting to be taken, a power of two
 // Grains of unvoiced sound: 5 ms apart, two of them long, so that they add up to the input.
 constexpr double kUnvoicedSeconds = 0.005;
 // The level follower's time constant, and the most it corrects either way (6 dB).
@@ -54,10 +55,15 @@ struct LiveVoice::State
     double synthesise(double& raw);
     double levelGain() const;
     void placeMarks(double until);
+    void noteStep(int64_t time, bool isVoiced, int note, double level);
+    void pushNote(const SungNoteEvent& event);
 
     int rate, latency, hop, window;
     PitchTracker tracker;
     NoteChooser chooser;
+    SungNotes sung;
+    SungNoteEvent noteEvents[kNoteSlots];
+    int64_t notesWritten = 0, notesRead = 0;
 
     std::vector<double> input; // ring of recent input, indexed by absolute sample & mask
     int64_t mask;
@@ -90,7 +96,7 @@ struct LiveVoice::State
 
 LiveVoice::State::State(int rate_)
     : rate(rate_), latency(latencyForRate(rate_)), hop(scaled(64, rate_)),
-      window(scaled(512, rate_)), tracker(rate_, window)
+      window(scaled(512, rate_)), tracker(rate_, window), sung(rate_)
 {
     const int64_t history = 2 * (latency + 4 * tracker.maxPeriod() + tracker.span()) + 8;
     int64_t size = 1;
@@ -116,19 +122,45 @@ void LiveVoice::State::analyse(const LiveControls& controls)
         analysisSpan[k] = now - 1 - k >= 0 ? input[(now - 1 - k) & mask] : 0.0;
     const PitchEstimate& estimate = tracker.analyse(analysisSpan.data());
 
-    const ControlState& c = controls.state;
+    ControlState c = controls.state;
+    if (controls.heldNotes)
+    {
+        c.scaleOn = 1;
+        for (int k = 0; k < 12; ++k)
+            c.noteOn[k] = (controls.heldNotes >> k) & 1;
+    }
     voiced = estimate.voiced;
     formantStep = std::clamp(std::exp2(c.formantCents / 1200.0), 0.25, 4.0);
+    // The stretch the estimate describes: the leading window and the period before it.
+    const int64_t described = now - (window + static_cast<int64_t>(estimate.period)) / 2;
     if (!voiced)
     {
         chooser.release();
+        noteStep(described, false, 0, estimate.level);
         return;
     }
     period = estimate.period;
     const double voiceCents = 1200.0 * std::log2(rate / period / 440.0) + c.pitchCents;
     const double retune = std::isfinite(controls.retuneMs) ? controls.retuneMs : 0.0;
     const double correction = chooser.step(voiceCents, c, retune, static_cast<double>(hop) / rate);
+    const int semitone =
+        chooser.holding() ? chooser.note() : static_cast<int>(std::lround(voiceCents / 100.0));
+    noteStep(described, true, 69 + semitone, estimate.level);
     ratio = std::clamp(std::exp2((c.pitchCents + correction) / 1200.0), 0.125, 8.0);
+}
+
+void LiveVoice::State::noteStep(int64_t time, bool isVoiced, int note, double level)
+{
+    SungNoteEvent found[2];
+    const int count = sung.step(time, now, isVoiced, note, level, found);
+    for (int i = 0; i < count; ++i)
+        pushNote(found[i]);
+}
+
+void LiveVoice::State::pushNote(const SungNoteEvent& event)
+{
+    if (notesWritten - notesRead == kNoteSlots) ++notesRead;
+    noteEvents[notesWritten++ & (kNoteSlots - 1)] = event;
 }
 
 // Marks one period apart, continued until the last one lies past `until`.
@@ -257,6 +289,8 @@ void LiveVoice::reset()
     st.markCount = 0;
     st.grainCount = 0;
     st.inputPower = st.outputPower = 0.0;
+    st.sung.reset();
+    st.notesWritten = st.notesRead = 0;
     st.nextCentre = st.latency;
 }
 
@@ -281,4 +315,25 @@ void LiveVoice::process(const float* in, float* out, int count, const LiveContro
         st.inputPower += (dry * dry - st.inputPower) * st.levelCoefficient;
         st.outputPower += (raw * raw - st.outputPower) * st.levelCoefficient;
     }
+}
+
+int LiveVoice::takeNoteEvents(SungNoteEvent* events, int capacity)
+{
+    State& st = *s;
+    int count = 0;
+    while (count < capacity && st.notesRead < st.notesWritten)
+        events[count++] = st.noteEvents[st.notesRead++ & (kNoteSlots - 1)];
+    return count;
+}
+
+void LiveVoice::endNotes()
+{
+    State& st = *s;
+    SungNoteEvent event;
+    if (st.sung.finish(st.now, st.now, &event)) st.pushNote(event);
+}
+
+int64_t LiveVoice::samplesProcessed() const
+{
+    return s->now;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "controlstate.h"
+#include "sungnotes.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,9 @@ struct LiveControls
 {
     ControlState state;
     float retuneMs = 50.0f; // 0 = immediate and complete correction; longer glides to the note
+    // Keys held on a MIDI keyboard, by pitch class as in noteOn (bit 0 = A): while any is held,
+    // they are the notes corrected to, whatever the lamps and the Scale switch say.
+    uint16_t heldNotes = 0;
 };
 
 class LiveVoice
@@ -44,6 +48,15 @@ public:
     // Audio thread. Reads count samples from in and writes count to out (the two may be the same
     // array). Non-finite input samples are taken as silence.
     void process(const float* in, float* out, int count, const LiveControls& controls);
+
+    // Audio thread. The sung notes found so far (see SungNotes), oldest first: copies up to
+    // capacity of them into events and forgets those. Notes not taken before 64 more are found
+    // are lost, oldest first. The note sent is the corrected one while correction is on.
+    int takeNoteEvents(SungNoteEvent* events, int capacity);
+    // Ends an open sung note at the last sample processed (the end of a take, or a pause).
+    void endNotes();
+    // Input samples processed since construction or reset.
+    int64_t samplesProcessed() const;
 
 private:
     struct State;

@@ -111,6 +111,7 @@ const PitchEstimate& PitchTracker::analyse(const double* x)
     const bool loudEnough = headEnergy > kPowerFloor * window;
     current.voiced = loudEnough && value < (wasVoiced ? kVoicedOff : kVoicedOn);
     current.aperiodicity = value;
+    current.level = std::sqrt(headEnergy / window);
     if (current.voiced) current.period = refine(lag);
     return current;
 }

@@ -15,6 +15,7 @@ struct PitchEstimate
     bool voiced = false;
     double period = 0.0;     // samples; the last voiced period while unvoiced (0 before any)
     double aperiodicity = 1; // the difference function's value at the period: 0 = periodic
+    double level = 0.0;      // RMS of the leading window
 };
 
 class PitchTracker
