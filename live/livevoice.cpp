@@ -13,6 +13,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxGrains = 48;
 constexpr int kMarkSlots = 256;        // a power of two
 constexpr int kWindowTableSize = 1024; // Hann half-window points
+constexpr int kRefineReach = 2;        // samples either side of the reduced rate's period
 constexpr int kNoteSlots = 64;         // sung-note events waiting to be taken, a power of two
 // Grains of unvoiced sound: 5 ms apart, two of them long, so that they add up to the input.
 constexpr double kUnvoicedSeconds = 0.005;
@@ -25,6 +26,39 @@ int scaled(int samplesAt44100, int rate)
 {
     return std::max(1, static_cast<int>(static_cast<int64_t>(samplesAt44100) * rate / 44100));
 }
+
+// The tracker hears the voice at about 11 kHz (every decimation-th sample after a low-pass):
+// plenty for fundamentals up to 640 Hz and a small fraction of the work; the period it finds is
+// then refined on the input itself.
+int decimationFor(int rate)
+{
+    return std::max(1, rate / 11025);
+}
+
+// One section of a Butterworth low-pass (bilinear transform), direct form II transposed.
+struct LowPass
+{
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0, z1 = 0, z2 = 0;
+
+    LowPass() = default;
+    LowPass(double cutoff, double rate, double q)
+    {
+        const double w = 2.0 * kPi * cutoff / rate;
+        const double alpha = std::sin(w) / (2.0 * q);
+        const double a0 = 1.0 + alpha;
+        b1 = (1.0 - std::cos(w)) / a0;
+        b0 = b2 = 0.5 * b1;
+        a1 = -2.0 * std::cos(w) / a0;
+        a2 = (1.0 - alpha) / a0;
+    }
+    double operator()(double x)
+    {
+        const double y = b0 * x + z1;
+        z1 = b1 * x - a1 * y + z2;
+        z2 = b2 * x - a2 * y;
+        return y;
+    }
+};
 
 // One grain being added into the output: a Hann-weighted stretch of input around an analysis
 // mark, read every `step` input samples per output sample (the formant ratio), centred on a
@@ -49,26 +83,34 @@ struct LiveVoice::State
 {
     State(int rate);
 
+    // The tracker's two halves, at the start and in the middle of each hop.
+    void startAnalysis();
     void analyse(const LiveControls& controls);
     void startGrain(double centre);
     // The output sample now - 1; raw: the same without the level follower's corrections.
     double synthesise(double& raw);
     double levelGain() const;
+    double refinePeriod(double coarse) const;
     void placeMarks(double until);
     void noteStep(int64_t time, bool isVoiced, int note, double level);
     void pushNote(const SungNoteEvent& event);
 
-    int rate, latency, hop, window;
-    PitchTracker tracker;
+    int rate, latency, decimation, hop, window;
+    PitchTracker tracker; // works on the reduced input, its periods in reduced samples
     NoteChooser chooser;
     SungNotes sung;
     SungNoteEvent noteEvents[kNoteSlots];
     int64_t notesWritten = 0, notesRead = 0;
 
-    std::vector<double> input; // ring of recent input, indexed by absolute sample & mask
+    // Ring of recent input, indexed by absolute sample & mask, written twice (at i and at
+    // i + mask + 1) so that any stretch of it can be read in one piece.
+    std::vector<double> input;
     int64_t mask;
     int64_t now = 0; // absolute index of the next input sample
     std::vector<double> analysisSpan;
+    std::vector<double> reduced; // ring of the low-passed input at rate / decimation
+    int64_t reducedMask;
+    LowPass antiAlias[2];
     std::vector<double> hann; // 0.5 (1 + cos(pi u)) for u in [0, 1]
 
     // The voice as last analysed.
@@ -95,16 +137,29 @@ struct LiveVoice::State
 };
 
 LiveVoice::State::State(int rate_)
-    : rate(rate_), latency(latencyForRate(rate_)), hop(scaled(64, rate_)),
-      window(scaled(512, rate_)), tracker(rate_, window), sung(rate_)
+    : rate(rate_), latency(latencyForRate(rate_)), decimation(decimationFor(rate_)),
+      hop(decimation * std::max(2, scaled(128, rate_) / decimation)),
+      window(scaled(512, rate_) / decimation), tracker(rate_ / decimation, window), sung(rate_)
 {
-    const int64_t history = 2 * (latency + 4 * tracker.maxPeriod() + tracker.span()) + 8;
+    const int64_t history = 2 * (latency + 4 * tracker.maxPeriod() * decimation) + 8;
     int64_t size = 1;
     while (size < history)
         size *= 2;
-    input.assign(size, 0.0);
+    input.assign(2 * size, 0.0);
     mask = size - 1;
     analysisSpan.assign(tracker.span(), 0.0);
+    size = 1;
+    while (size < tracker.span())
+        size *= 2;
+    reduced.assign(size, 0.0);
+    reducedMask = size - 1;
+    // A fourth-order Butterworth low-pass under the reduced rate's Nyquist frequency.
+    const double cutoff = std::min(5000.0, 0.4 * rate / decimation);
+    if (decimation > 1)
+    {
+        antiAlias[0] = LowPass(cutoff, rate, 0.5411961);
+        antiAlias[1] = LowPass(cutoff, rate, 1.3065630);
+    }
     hann.resize(kWindowTableSize + 2);
     for (int k = 0; k <= kWindowTableSize + 1; ++k)
         hann[k] = k >= kWindowTableSize ? 0.0 : 0.5 * (1.0 + std::cos(kPi * k / kWindowTableSize));
@@ -113,14 +168,22 @@ LiveVoice::State::State(int rate_)
     levelCoefficient = 1.0 - std::exp(-1.0 / (kLevelSeconds * rate));
 }
 
-void LiveVoice::State::analyse(const LiveControls& controls)
+void LiveVoice::State::startAnalysis()
 {
     // Newest sample first: the tracker compares its leading window with what came a period
     // before, so the estimate describes the latest stretch rather than one a window older.
     const int span = tracker.span();
+    const int64_t newest = now / decimation - 1;
     for (int k = 0; k < span; ++k)
-        analysisSpan[k] = now - 1 - k >= 0 ? input[(now - 1 - k) & mask] : 0.0;
-    const PitchEstimate& estimate = tracker.analyse(analysisSpan.data());
+        analysisSpan[k] = newest - k >= 0 ? reduced[(newest - k) & reducedMask] : 0.0;
+    tracker.transform(analysisSpan.data());
+}
+
+void LiveVoice::State::analyse(const LiveControls& controls)
+{
+    const PitchEstimate& estimate = tracker.conclude();
+    const double estimatedPeriod =
+        estimate.voiced ? refinePeriod(estimate.period * decimation) : estimate.period * decimation;
 
     ControlState c = controls.state;
     if (controls.heldNotes)
@@ -132,14 +195,15 @@ void LiveVoice::State::analyse(const LiveControls& controls)
     voiced = estimate.voiced;
     formantStep = std::clamp(std::exp2(c.formantCents / 1200.0), 0.25, 4.0);
     // The stretch the estimate describes: the leading window and the period before it.
-    const int64_t described = now - (window + static_cast<int64_t>(estimate.period)) / 2;
+    const int64_t described =
+        now - hop / 2 - (window * decimation + static_cast<int64_t>(estimatedPeriod)) / 2;
     if (!voiced)
     {
         chooser.release();
         noteStep(described, false, 0, estimate.level);
         return;
     }
-    period = estimate.period;
+    period = estimatedPeriod;
     const double voiceCents = 1200.0 * std::log2(rate / period / 440.0) + c.pitchCents;
     const double retune = std::isfinite(controls.retuneMs) ? controls.retuneMs : 0.0;
     const double correction = chooser.step(voiceCents, c, retune, static_cast<double>(hop) / rate);
@@ -161,6 +225,44 @@ void LiveVoice::State::pushNote(const SungNoteEvent& event)
 {
     if (notesWritten - notesRead == kNoteSlots) ++notesRead;
     noteEvents[notesWritten++ & (kNoteSlots - 1)] = event;
+}
+
+// The bottom of the difference function (newest window against the one a lag earlier) at the
+// input's own rate, within two samples of the reduced rate's estimate.
+double LiveVoice::State::refinePeriod(double coarse) const
+{
+    const int length = window * decimation;
+    const int64_t newest = now - 1;
+    const int centre = static_cast<int>(std::lround(coarse));
+    if (newest - centre - kRefineReach - length < 0) return coarse;
+    // The stretch ending at the newest sample, oldest first, in one piece.
+    const double* end = input.data() + (newest & mask) + mask + 2;
+    const double* head = end - length;
+    double d[2 * kRefineReach + 1];
+    for (int i = 0; i <= 2 * kRefineReach; ++i)
+    {
+        const double* lagged = head - (centre - kRefineReach + i);
+        // Four running sums, so that the loop need not wait on one addition at a time.
+        double sums[4] = {0.0, 0.0, 0.0, 0.0};
+        int j = 0;
+        for (; j + 4 <= length; j += 4)
+            for (int k = 0; k < 4; ++k)
+            {
+                const double diff = head[j + k] - lagged[j + k];
+                sums[k] += diff * diff;
+            }
+        for (; j < length; ++j)
+            sums[0] += (head[j] - lagged[j]) * (head[j] - lagged[j]);
+        d[i] = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    }
+    int best = 1;
+    for (int i = 2; i < 2 * kRefineReach; ++i)
+        if (d[i] < d[best]) best = i;
+    const double a = d[best - 1], b = d[best], c = d[best + 1];
+    const double denominator = a - 2.0 * b + c;
+    const double offset =
+        denominator > 0.0 ? std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5) : 0.0;
+    return centre - kRefineReach + best + offset;
 }
 
 // Marks one period apart, continued until the last one lies past `until`.
@@ -280,6 +382,9 @@ void LiveVoice::reset()
 {
     State& st = *s;
     std::fill(st.input.begin(), st.input.end(), 0.0);
+    std::fill(st.reduced.begin(), st.reduced.end(), 0.0);
+    for (LowPass& section : st.antiAlias)
+        section.z1 = section.z2 = 0.0;
     st.now = 0;
     st.tracker.reset();
     st.chooser = NoteChooser();
@@ -300,9 +405,17 @@ void LiveVoice::process(const float* in, float* out, int count, const LiveContro
     for (int k = 0; k < count; ++k)
     {
         const double x = in[k];
-        st.input[st.now & st.mask] = std::isfinite(x) ? x : 0.0;
+        const double clean = std::isfinite(x) ? x : 0.0;
+        st.input[st.now & st.mask] = st.input[(st.now & st.mask) + st.mask + 1] = clean;
+        const double low = st.decimation > 1 ? st.antiAlias[1](st.antiAlias[0](clean)) : clean;
+        if (st.now % st.decimation == 0)
+            st.reduced[(st.now / st.decimation) & st.reducedMask] = low;
         ++st.now;
-        if (st.now % st.hop == 0) st.analyse(controls);
+        const int64_t phase = st.now % st.hop;
+        if (phase == 0)
+            st.startAnalysis();
+        else if (phase == st.hop / 2 && st.now > st.hop)
+            st.analyse(controls);
         // Pulses start a little before their centre: a period of the voice, scaled by the formant
         // step, covers the grain's first half.
         const double t = static_cast<double>(st.now - 1);

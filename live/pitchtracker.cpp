@@ -58,13 +58,18 @@ void PitchTracker::reset()
 
 const PitchEstimate& PitchTracker::analyse(const double* x)
 {
+    transform(x);
+    return conclude();
+}
+
+void PitchTracker::transform(const double* x)
+{
     const int n = span();
     // d(lag) = sum over the window of (x[j] - x[j + lag])^2 = e(head) + e(shifted) - 2 r(lag),
     // the cross term by the FFT, the energies from running sums.
     prefixEnergy[0] = 0.0;
     for (int j = 0; j < n; ++j)
         prefixEnergy[j + 1] = prefixEnergy[j] + x[j] * x[j];
-    const double headEnergy = prefixEnergy[window];
 
     std::copy(x, x + window, timeIn.begin());
     std::fill(timeIn.begin() + window, timeIn.end(), 0.0);
@@ -73,6 +78,11 @@ const PitchEstimate& PitchTracker::analyse(const double* x)
     std::copy(x, x + n, timeIn.begin());
     std::fill(timeIn.begin() + n, timeIn.end(), 0.0);
     executeFft(forward);
+}
+
+const PitchEstimate& PitchTracker::conclude()
+{
+    const double headEnergy = prefixEnergy[window];
     for (size_t k = 0; k < product.size(); ++k)
     {
         const FftComplex a = headSpectrum[k], b = spanSpectrum[k];

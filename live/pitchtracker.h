@@ -35,6 +35,10 @@ public:
 
     // Analyses x[0, span()) and updates the estimate; the period describes x[0, window) mostly.
     const PitchEstimate& analyse(const double* x);
+    // The same in two halves of about equal cost, so that a caller can spread them over two
+    // stretches of its time: transform() takes x, conclude() updates the estimate.
+    void transform(const double* x);
+    const PitchEstimate& conclude();
     const PitchEstimate& estimate() const { return current; }
     void reset();
 
