@@ -86,7 +86,12 @@ struct LiveVoice::State
     // The tracker's two halves, at the start and in the middle of each hop.
     void startAnalysis();
     void analyse(const LiveControls& controls);
-    void startGrain(double centre);
+    // Starts the grain centred at output time centre; t: the output sample being formed.
+    void startGrain(double centre, double t);
+    double lastMarkPeriod() const
+    {
+        return markCount > 0 ? markPeriod[(markCount - 1) & (kMarkSlots - 1)] : 0.0;
+    }
     // The output sample now - 1; raw: the same without the level follower's corrections.
     double synthesise(double& raw);
     double levelGain() const;
@@ -278,7 +283,7 @@ void LiveVoice::State::placeMarks(double until)
     }
 }
 
-void LiveVoice::State::startGrain(double centre)
+void LiveVoice::State::startGrain(double centre, double t)
 {
     // Unvoiced sound is cut at the delayed time itself, so that the grains add up to the input.
     Grain g{centre, centre - latency, unvoicedPeriod, 1.0, 1.0, 1.0};
@@ -322,6 +327,8 @@ void LiveVoice::State::startGrain(double centre)
             spacing = p / ratio;
         }
     }
+    // A grain longer than its lead foresaw is shortened on both sides rather than cut into.
+    g.halfSpan = std::max(1.0, std::min(g.halfSpan, centre - t));
     if (grainCount < kMaxGrains) grains[grainCount++] = g;
     nextCentre = centre + spacing;
 }
@@ -416,12 +423,15 @@ void LiveVoice::process(const float* in, float* out, int count, const LiveContro
             st.startAnalysis();
         else if (phase == st.hop / 2 && st.now > st.hop)
             st.analyse(controls);
-        // Pulses start a little before their centre: a period of the voice, scaled by the formant
-        // step, covers the grain's first half.
+        // Pulses start a little before their centre: a period of the voice (the longer of the
+        // latest and the one the marks were laid with), scaled by the formant step, covers the
+        // grain's first half.
         const double t = static_cast<double>(st.now - 1);
-        const double lead = st.voiced ? st.period / st.formantStep + 1.0 : st.unvoicedPeriod + 1.0;
+        const double lead = st.voiced
+                                ? std::max(st.period, st.lastMarkPeriod()) / st.formantStep + 2.0
+                                : st.unvoicedPeriod + 2.0;
         while (st.nextCentre - lead <= t)
-            st.startGrain(st.nextCentre);
+            st.startGrain(st.nextCentre, t);
         double raw;
         out[k] = static_cast<float>(st.synthesise(raw));
         const double dry = st.input[(st.now - 1 - st.latency) & st.mask];
