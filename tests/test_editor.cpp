@@ -88,7 +88,7 @@ protected:
         window = static_cast<HeadlessWindow*>(gui->getFrame()->getPlatformWindow());
         ASSERT_NE(window, nullptr);
         // The host's first paint, then its idle calls draw whatever changed.
-        window->invalidate(CRect(0, 0, 512, 128));
+        window->invalidate(CRect(0, 0, window->width(), window->height()));
         window->paint();
     }
 
@@ -101,7 +101,7 @@ protected:
         idle();
     }
 
-    std::unique_ptr<VexilVST> effect;
+    std::unique_ptr<AudioEffectX> effect;
     AEffect* record = nullptr;
     RecordingHost host;
     VstGui* gui = nullptr;
@@ -354,7 +354,7 @@ TEST_F(Editor, PixelsFollowTheParameters)
 
 // Halvern Live's editor: Halvern's with a Retune row, linear knobs until the host asks for circular
 // ones, no change from a press that does not move, and wheel notches of a semitone or 10 ms.
-class LiveEditor : public ::testing::Test
+class LiveEditor : public Editor
 {
 protected:
     void SetUp() override
@@ -363,39 +363,21 @@ protected:
         record = effect->getAeffect();
         record->user = &host;
         dispatch(effSetEditKnobMode, 0, -1); // no host preference (the mode is process-wide)
-        ASSERT_EQ(dispatch(effEditOpen, 0, 0, guitest::hostWindow()), 1);
-        gui = dynamic_cast<LiveGui*>(effect->getEditor());
-        ASSERT_NE(gui, nullptr);
-        window = static_cast<HeadlessWindow*>(gui->getFrame()->getPlatformWindow());
-        window->invalidate(CRect(0, 0, 512, 168));
-        window->paint();
+        open();
     }
 
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
-                       void* ptr = nullptr, float opt = 0.0f)
-    {
-        return record->dispatcher(record, opcode, index, value, ptr, opt);
-    }
-
-    // A press at from, moved to to and released there.
+    LiveGui* live() const { return dynamic_cast<LiveGui*>(gui); }
     void drag(const CPoint& from, const CPoint& to)
     {
         window->press(from, kLButton, {{from, kLButton}, {to, kLButton}, {to, 0}});
-        dispatch(effEditIdle);
+        idle();
     }
-
     std::string text(VstInt32 index)
     {
         char buffer[16] = {};
         dispatch(effGetParamDisplay, index, 0, buffer);
         return buffer;
     }
-
-    std::unique_ptr<LiveVST> effect;
-    AEffect* record = nullptr;
-    RecordingHost host;
-    LiveGui* gui = nullptr;
-    HeadlessWindow* window = nullptr;
 };
 
 const CPoint kRetuneKnobCentre(84, 140);
@@ -405,13 +387,12 @@ TEST_F(LiveEditor, RetuneRowBelowHalvernsControls)
     EXPECT_EQ(window->width(), 512);
     EXPECT_EQ(window->height(), 168);
     EXPECT_EQ(gui->getFrame()->getNbViews(), 19);
-    EXPECT_EQ(gui->getRetuneKnob()->getValue(), 0.125f);
-    EXPECT_STREQ(gui->getRetuneDisplay()->getText(), "50");
+    EXPECT_EQ(live()->getRetuneKnob()->getValue(), 0.125f);
+    EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "50");
     record->setParameter(record, 15, 0.5f);
-    dispatch(effEditIdle);
-    EXPECT_STREQ(gui->getRetuneDisplay()->getText(), "200");
-    window->press(kRetuneKnobCentre, kLButton | kControl,
-                  {{kRetuneKnobCentre, kLButton | kControl}, {kRetuneKnobCentre, 0}});
+    idle();
+    EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "200");
+    click(kRetuneKnobCentre, kLButton | kControl);
     EXPECT_EQ(text(15), "50");
 }
 
@@ -451,7 +432,7 @@ TEST_F(LiveEditor, AWheelNotchIsASemitoneOrTenMillisecondsAndATenthWithShift)
     EXPECT_EQ(text(15), "60");
     window->wheel(kRetuneKnobCentre, 1.0f, kShift);
     EXPECT_EQ(text(15), "61");
-    dispatch(effEditIdle);
+    idle();
     EXPECT_STREQ(gui->getPitchDisplay()->getText(), "+6.9");
-    EXPECT_STREQ(gui->getRetuneDisplay()->getText(), "61");
+    EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "61");
 }

@@ -50,8 +50,7 @@ enum Opcode : int32_t
     effSetTotalSampleToProcess = 73,
 };
 
-// What a host must see of each plug-in. Live's engine is not judged by measurement here, only by
-// what its contract promises: silence stays silence, and the host's block size changes nothing.
+// What a host must see of each plug-in. Live's output is judged against the Linux build's only.
 struct Expected
 {
     const char* name;
@@ -288,36 +287,6 @@ void checkParameters(Effect& effect, const Expected& want)
           "parameter " + std::to_string(want.parameters) + " is ignored and reads 0");
 }
 
-// Live: silence in, silence out, and the same output for any host block size.
-void checkLiveAudio(const Library& library)
-{
-    const std::vector<float> voice = steadyVowel(220.0, 2.0);
-    std::vector<float> reference;
-    {
-        Effect effect(library, "VSTPluginMain");
-        resume(effect);
-        const std::vector<float> silence(static_cast<size_t>(kRate), 0.0f);
-        const auto quiet = processInBlocks(effect, silence, 512);
-        check(quiet == silence, "silence in, silence out (1 s)");
-        effect.setParameter(15, 0.0f);
-        reference = processInBlocks(effect, voice, 512);
-    }
-    double energy = 0.0;
-    for (float v : reference)
-        energy += static_cast<double>(v) * v;
-    check(energy > 0.0, "the voice comes out");
-    for (size_t block : {1, 64, 4097})
-    {
-        Effect effect(library, "VSTPluginMain");
-        resume(effect);
-        processInBlocks(effect, std::vector<float>(static_cast<size_t>(kRate), 0.0f), block);
-        effect.setParameter(15, 0.0f);
-        const auto out = processInBlocks(effect, voice, block);
-        check(out == reference, "host blocks of " + std::to_string(block) +
-                                    " give the output of blocks of 512, sample for sample");
-    }
-}
-
 void checkAudio(const Library& library)
 {
     {
@@ -442,11 +411,7 @@ void runHostCases(const std::string& pluginPath, bool live)
         if (!effect.record()) return;
         checkParameters(effect, want);
     }
-    if (!want.measureTheVoice)
-    {
-        checkLiveAudio(library);
-        return;
-    }
+    if (!want.measureTheVoice) return;
     checkAudio(library);
 #if defined(_WIN32)
     checkDump(library);
