@@ -191,14 +191,9 @@ TEST(LiveParameters, RetuneRangeWholeMillisecondsAndTexts)
 TEST(LiveParameters, OwnIdentifierNamesAndTheEnginesDelayAtEachRate)
 {
     PluginHost live(HALVERN_LIVE_PLUGIN_PATH);
-    PluginHost halvern(HALVERN_PLUGIN_PATH);
-    EXPECT_EQ(live.effect()->uniqueID, 0x48764C76); // 'HvLv'
-    EXPECT_NE(live.effect()->uniqueID, halvern.effect()->uniqueID);
-    EXPECT_EQ(live.effectName(), "Halvern Live");
-    EXPECT_EQ(live.productString(), "Halvern Live");
-    EXPECT_EQ(live.vendorString(), "Brakk");
-    EXPECT_EQ(live.effect()->numInputs, 1);
-    EXPECT_EQ(live.effect()->numOutputs, 1);
+    EXPECT_EQ(live.effect()->uniqueID, 0x48764C76); // 'HvLv', not Halvern's 0x306E3338
+    EXPECT_EQ(live.effectName() + live.productString() + live.vendorString(),
+              "Halvern LiveHalvern LiveBrakk");
     EXPECT_EQ(live.effect()->initialDelay, 512);
 
     // The same time at 48 kHz, told to the host; a rate out of range keeps it.
