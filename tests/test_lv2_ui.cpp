@@ -54,13 +54,13 @@ struct UiDescription
     std::vector<std::string> requiredFeatures;
 };
 
-UiDescription describeUi(const std::string& bundlePath, const char* uri)
+UiDescription describeUi()
 {
     UiDescription d;
     LilvWorld* world = lilv_world_new();
-    LilvNode* bundle = lilv_new_uri(world, ("file://" + bundlePath + "/").c_str());
+    LilvNode* bundle = lilv_new_uri(world, "file://" HALVERN_LV2_BUNDLE "/");
     lilv_world_load_bundle(world, bundle);
-    LilvNode* pluginUri = lilv_new_uri(world, uri);
+    LilvNode* pluginUri = lilv_new_uri(world, "urn:brakk:halvern");
     const LilvPlugin* plugin =
         lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), pluginUri);
     if (plugin)
@@ -102,16 +102,10 @@ class Lv2Ui : public XvfbTest
 protected:
     Lv2Ui() : XvfbTest("") {}
 
-    static void SetUpTestSuite() { load(HALVERN_LV2_BUNDLE, "urn:brakk:halvern", kHeight); }
-
-    // The UI of the plug-in at uri in bundlePath, whose editor is editorHeight pixels high.
-    static void load(const char* bundlePath, const char* uri, int editorHeight)
+    static void SetUpTestSuite()
     {
-        bundle = bundlePath;
-        pluginUri = uri;
-        height = editorHeight;
         XvfbTest::SetUpTestSuite();
-        description = describeUi(bundle, pluginUri);
+        description = describeUi();
         library = dlopen(description.binary.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) return;
         auto entry = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library, "lv2ui_descriptor"));
@@ -129,11 +123,11 @@ protected:
     {
         XvfbTest::SetUp();
         if (!host) return;
-        ASSERT_EQ(description.uri, std::string(pluginUri) + ":ui");
+        ASSERT_EQ(description.uri, "urn:brakk:halvern:ui");
         ASSERT_TRUE(description.x11);
         ASSERT_NE(library, nullptr) << dlerror();
         ASSERT_NE(descriptor, nullptr);
-        ASSERT_EQ(descriptor->URI, description.uri);
+        ASSERT_STREQ(descriptor->URI, "urn:brakk:halvern:ui");
         ASSERT_EQ(reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library, "lv2ui_descriptor"))(1),
                   nullptr);
     }
@@ -159,8 +153,8 @@ protected:
         if (withParent) features.push_back(&parentFeature);
         features.push_back(nullptr);
         widget = nullptr;
-        handle = descriptor->instantiate(descriptor, pluginUri, bundle, writeFunction, this,
-                                         &widget, features.data());
+        handle = descriptor->instantiate(descriptor, "urn:brakk:halvern", HALVERN_LV2_BUNDLE,
+                                         writeFunction, this, &widget, features.data());
         if (!handle) return false;
         idleInterface = static_cast<const LV2UI_Idle_Interface*>(
             descriptor->extension_data(LV2_UI__idleInterface));
@@ -213,12 +207,12 @@ protected:
 
     ::Window openInNewHostWindow()
     {
-        const ::Window top = host->createTopLevel(kHostX, kHostY, kWidth, height);
+        const ::Window top = host->createTopLevel(kHostX, kHostY, kWidth, kHeight);
         EXPECT_TRUE(open(top));
         return top;
     }
 
-    Image screen() { return host->screenshot(kHostX, kHostY, kWidth, height); }
+    Image screen() { return host->screenshot(kHostX, kHostY, kWidth, kHeight); }
 
     ::testing::AssertionResult showsWithin(const Image& expected, const std::string& name, int x0,
                                            int y0, int x1, int y1)
@@ -229,7 +223,7 @@ protected:
     }
     ::testing::AssertionResult shows(const Image& expected, const std::string& name)
     {
-        return showsWithin(expected, name, 0, 0, kWidth, height);
+        return showsWithin(expected, name, 0, 0, kWidth, kHeight);
     }
 
     static void writeFunction(LV2UI_Controller controller, uint32_t port, uint32_t size,
@@ -255,9 +249,6 @@ protected:
         return 0;
     }
 
-    static inline const char* bundle = HALVERN_LV2_BUNDLE;
-    static inline const char* pluginUri = "urn:brakk:halvern";
-    static inline int height = kHeight;
     static inline UiDescription description;
     static inline void* library = nullptr;
     static inline const LV2UI_Descriptor* descriptor = nullptr;
@@ -436,29 +427,3 @@ TEST_F(Lv2Ui, TheHostDestroyingItsWindowFirstLeavesNothingBehind)
 }
 
 } // namespace
-
-// Halvern Live's UI: its editor with the Retune row, and Retune written in whole milliseconds.
-class Lv2LiveUi : public Lv2Ui
-{
-protected:
-    static void SetUpTestSuite() { load(HALVERN_LIVE_LV2_BUNDLE, "urn:brakk:halvern-live", 168); }
-};
-
-TEST_F(Lv2LiveUi, ShowsPortEventsAndWritesRetuneInMilliseconds)
-{
-    HALVERN_NEED_XDOTOOL();
-    openInNewHostWindow();
-    EXPECT_EQ(requestedSize, std::make_pair(kWidth, 168));
-    portEvent(0, 3.5f);
-    portEvent(15, 120.0f);
-    ASSERT_TRUE(
-        shows(headlessEditor("--live --pitch 3.5 --retune 120", "lv2ui-live"), "lv2ui-live"));
-    EXPECT_TRUE(writes.empty());
-
-    act("mousemove " + xdotoolPoint(84, 140) + " click 4"); // a wheel notch up on Retune
-    ASSERT_FALSE(writes.empty());
-    EXPECT_EQ(writes.back().port, 15u);
-    EXPECT_EQ(writes.back().value, 130.0f);
-    EXPECT_TRUE(shows(headlessEditor("--live --pitch 3.5 --retune 130", "lv2ui-live-wheel"),
-                      "lv2ui-live-wheel"));
-}

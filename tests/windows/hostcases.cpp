@@ -236,9 +236,7 @@ void checkParameters(Effect& effect, const Expected& want)
         expectText("label of parameter 15", effect.text(effGetParamLabel, 15, 8), "ms");
         check(effect.getParameter(15) == 0.125f, "Retune's default reads 0.125 (50 ms)");
         // whole milliseconds of 0 ... 400, clamped
-        const Case retune[] = {{0.125f, 0.125f, "50"}, {0.50126f, 0.5025f, "201"},
-                               {1.0f, 1.0f, "400"},    {-2.0f, 0.0f, "0"},
-                               {9.0f, 1.0f, "400"},    {0.0f, 0.0f, "0"}};
+        const Case retune[] = {{0.50126f, 0.5025f, "201"}, {9.0f, 1.0f, "400"}, {-2.0f, 0.0f, "0"}};
         for (const Case& c : retune)
         {
             effect.setParameter(15, c.value);
