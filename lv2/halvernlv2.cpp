@@ -124,7 +124,8 @@ void run(LV2_Handle handle, uint32_t sampleCount)
         instance->applied[k] = value;
         instance->appliedValid[k] = true;
     }
-    if (instance->latency) *instance->latency = static_cast<float>(effect.getAeffect()->initialDelay);
+    if (instance->latency)
+        *instance->latency = static_cast<float>(effect.getAeffect()->initialDelay);
     if (sampleCount == 0 || !instance->input || !instance->output) return;
     float* inputs[1] = {const_cast<float*>(instance->input)};
     float* outputs[1] = {instance->output};

@@ -1,6 +1,7 @@
-// The effect as the editor sees it inside the LV2 UI: it holds the parameters' host values (Halvern's
-// fifteen, and Retune for Halvern Live) and forms their display texts as the effect does, and turns the editor's changes into port
-// writes and touch notifications to the host. The DSP instance is never reached from here.
+// The effect as the editor sees it inside the LV2 UI: it holds the parameters' host values
+// (Halvern's fifteen, and Retune for Halvern Live) and forms their display texts as the effect
+// does, and turns the editor's changes into port writes and touch notifications to the host. The
+// DSP instance is never reached from here.
 #pragma once
 
 #include "audioeffectx.h"

@@ -126,9 +126,9 @@ int main(int argc, char** argv)
             effect = std::make_unique<VexilVST>(host);
         AEffect* record = effect->getAeffect();
         if (settings.live)
-            record->setParameter(record, LiveVST::kRetune,
-                                 halvernparams::hostFromRetuneMs(
-                                     static_cast<float>(settings.retuneMs)));
+            record->setParameter(
+                record, LiveVST::kRetune,
+                halvernparams::hostFromRetuneMs(static_cast<float>(settings.retuneMs)));
         record->setParameter(record, kPitchParameter, semitonesToHostValue(settings.pitch));
         record->setParameter(record, kFormantParameter, semitonesToHostValue(settings.formant));
         if (settings.scale.given)
