@@ -13,7 +13,7 @@ using namespace halvernparams;
 
 namespace
 {
-constexpr int32_t kLiveBackground = 105;
+constexpr int32_t kLiveBackground = 110;
 constexpr int32_t kKnobBody = 100;
 constexpr int32_t kKnobHandle = 101;
 

@@ -7,7 +7,7 @@
 //   102 background.png 512 x 128 RGB   the editor's background
 //   103 scale.png       48 x 32  RGBA  Scale switch: off state above, on state below
 //   104 note.png        16 x 128 RGBA  note switch: off state above, on state below
-//   105 live-background.png 512 x 168 RGB  Halvern Live's background: Retune below Formant
+//   110 live-background.png 512 x 168 RGB  Halvern Live's background: Retune below Formant
 #include <cairo.h>
 
 #include <cmath>
