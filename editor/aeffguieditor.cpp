@@ -3,7 +3,7 @@
 #include "audioeffect.h"
 #include "csystem.h"
 
-int32_t AEffGUIEditor::knobMode = 0;
+int32_t AEffGUIEditor::knobMode = -1;
 
 AEffGUIEditor::AEffGUIEditor(AudioEffect* effect)
     : AEffEditor(effect), lastTicks(VSTGUI::getTickCount()),

@@ -30,11 +30,15 @@ public:
     // Repaints at most about every 100 ms while a control tracks the mouse, and gives the host
     // idle time; the host's idle calls into idle() are ignored meanwhile.
     void doIdleStuff() override;
-    int32_t getKnobMode() const override { return knobMode; }
+    // The host's choice once it made one, else the editor's own default.
+    int32_t getKnobMode() const override { return knobMode >= 0 ? knobMode : defaultKnobMode(); }
 
     VSTGUI::CFrame* getFrame() const { return frame; }
 
 protected:
+    // Circular unless an editor prefers otherwise.
+    virtual int32_t defaultKnobMode() const { return 0; }
+
     ERect rect{0, 0, 0, 0};
     uint32_t lastTicks;       // tick count of the next allowed idle pass
     bool inIdleStuff = false; // true while the host is asked for idle time
@@ -43,5 +47,6 @@ protected:
 private:
     // OLE on Windows, for the editor's life; released after everything above is gone.
     std::unique_ptr<VSTGUI::platform::ThreadSetup> threadSetup;
-    static int32_t knobMode; // shared by every editor: 0 circular, 1 relative circular, 2 linear
+    // Shared by every editor: 0 circular, 1 relative circular, 2 linear; -1 until the host says.
+    static int32_t knobMode;
 };

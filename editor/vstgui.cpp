@@ -34,11 +34,14 @@ constexpr int32_t kReadoutStyle = 8;
 constexpr int32_t kReadoutFont = 4; // Arial 11
 } // namespace
 
-VstGui::VstGui(AudioEffect* effect) : AEffGUIEditor(effect)
+VstGui::VstGui(AudioEffect* effect) : VstGui(effect, kNumParams, kBackground) {}
+
+VstGui::VstGui(AudioEffect* effect, int numParams, int32_t backgroundId)
+    : AEffGUIEditor(effect), numParams(numParams)
 {
     for (auto& v : pendingValues)
         v.store(0.0f, std::memory_order_relaxed);
-    background = new CBitmap(kBackground);
+    background = new CBitmap(backgroundId);
     // The editor's size follows its background picture.
     rect.top = 0;
     rect.left = 0;
@@ -79,20 +82,6 @@ bool VstGui::open(void* parentWindow)
     knobBody->forget();
     knobHandle->forget();
 
-    // Read-outs show the effect's own display text: white Arial 11 in a black box.
-    auto makeReadout = [&](const CRect& box, VstInt32 index)
-    {
-        char text[9];
-        std::memset(text, 0, sizeof text);
-        effect->getParameterDisplay(index, text);
-        auto* label = new CTextLabel(box, text, nullptr, kReadoutStyle);
-        label->setFont(kReadoutFont);
-        label->setFontColor(kWhiteCColor);
-        label->setBackColor(kBlackCColor);
-        label->setFrameColor(kBlackCColor);
-        frame->addView(label);
-        return label;
-    };
     pitchDisplay = makeReadout(CRect(112, 42, 144, 54), kPitch);
     formantDisplay = makeReadout(CRect(112, 90, 144, 102), kFormant);
 
@@ -118,6 +107,29 @@ bool VstGui::open(void* parentWindow)
     }
     notePicture->forget();
     return true;
+}
+
+CTextLabel* VstGui::makeReadout(const CRect& box, VstInt32 index)
+{
+    char text[9];
+    std::memset(text, 0, sizeof text);
+    effect->getParameterDisplay(index, text);
+    auto* label = new CTextLabel(box, text, nullptr, kReadoutStyle);
+    label->setFont(kReadoutFont);
+    label->setFontColor(kWhiteCColor);
+    label->setBackColor(kBlackCColor);
+    label->setFrameColor(kBlackCColor);
+    frame->addView(label);
+    return label;
+}
+
+void VstGui::showDisplay(CTextLabel* display, VstInt32 index)
+{
+    char text[9];
+    std::memset(text, 0, sizeof text);
+    effect->getParameterDisplay(index, text);
+    display->setText(text);
+    display->setDirty();
 }
 
 void VstGui::close()
@@ -150,7 +162,7 @@ void VstGui::valueChanged(CDrawContext*, CControl* control)
 
 void VstGui::updateControl(VstInt32 index, float value)
 {
-    if (index < 0 || index >= kNumParams)
+    if (index < 0 || index >= numParams)
         return;
     if (std::this_thread::get_id() == editorThread.load())
     {
@@ -164,7 +176,7 @@ void VstGui::updateControl(VstInt32 index, float value)
 void VstGui::applyPendingUpdates()
 {
     const uint32_t mask = pendingMask.exchange(0, std::memory_order_acquire);
-    for (int index = 0; index < kNumParams; ++index)
+    for (int index = 0; index < numParams; ++index)
         if (mask & (1u << index))
             applyControl(index, pendingValues[index].load(std::memory_order_relaxed));
 }
@@ -178,11 +190,7 @@ void VstGui::applyControl(VstInt32 index, float value)
         CKnob* knob = index == kPitch ? pitchKnob : formantKnob;
         CTextLabel* display = index == kPitch ? pitchDisplay : formantDisplay;
         knob->setValue(value);
-        char text[9];
-        std::memset(text, 0, sizeof text);
-        effect->getParameterDisplay(index, text);
-        display->setText(text);
-        display->setDirty();
+        showDisplay(display, index);
     }
     else if (index == kScale)
     {

@@ -1,5 +1,5 @@
-// The plug-in's editor: two knobs with read-outs, the Scale switch and twelve note switches, each
-// bound to one parameter of the effect.
+// Halvern's editor: two knobs with read-outs, the Scale switch and twelve note switches, each
+// bound to one parameter of the effect. Halvern Live's editor (livegui.h) builds on it.
 #pragma once
 
 #include "aeffguieditor.h"
@@ -21,6 +21,7 @@ class VstGui : public AEffGUIEditor, public VSTGUI::CControlListener
 {
 public:
     static constexpr int kNumParams = 15;
+    static constexpr int kMaxParams = 16; // the most any derived editor binds
 
     explicit VstGui(AudioEffect* effect);
     ~VstGui() override;
@@ -51,10 +52,21 @@ public:
     VSTGUI::COnOffButton* getScaleSwitch() const { return scaleSwitch; }
     VSTGUI::COnOffButton* getNoteSwitch(int i) const { return noteSwitches ? noteSwitches[i] : nullptr; }
 
+protected:
+    // An editor of numParams parameters (at most kMaxParams) on the background picture of
+    // resource id backgroundId, whose size is the editor's.
+    VstGui(AudioEffect* effect, int numParams, int32_t backgroundId);
+
+    // Editor thread: the control of index takes value, its read-out the effect's text.
+    virtual void applyControl(VstInt32 index, float value);
+    // A read-out of the effect's display text of index: white Arial 11 in a black box.
+    VSTGUI::CTextLabel* makeReadout(const VSTGUI::CRect& box, VstInt32 index);
+    void showDisplay(VSTGUI::CTextLabel* display, VstInt32 index);
+
 private:
-    void applyControl(VstInt32 index, float value);
     void applyPendingUpdates();
 
+    int numParams;
     VSTGUI::CBitmap* background = nullptr;
     VSTGUI::CKnob* pitchKnob = nullptr;
     VSTGUI::CKnob* formantKnob = nullptr;
@@ -64,7 +76,7 @@ private:
     VSTGUI::COnOffButton** noteSwitches = nullptr; // entry i: parameter 3 + i
 
     // Updates from other threads, applied on the editor's thread.
-    std::atomic<float> pendingValues[kNumParams];
+    std::atomic<float> pendingValues[kMaxParams];
     std::atomic<uint32_t> pendingMask{0};
     std::atomic<std::thread::id> editorThread{};
 };

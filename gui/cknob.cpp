@@ -217,13 +217,16 @@ void CKnob::mouse(CDrawContext* context, CPoint where, int32_t buttons)
     }
 
     CPoint lastPoint(-1, -1);
+    const CPoint pressPoint = where;
+    bool moved = !changeOnlyOnDrag;
     int32_t stateInUse = buttons;
     beginEdit();
     int32_t b = 0;
     do
     {
         b = readButtons(context);
-        if (where != lastPoint)
+        moved = moved || where != pressPoint;
+        if (moved && where != lastPoint)
         {
             lastPoint = where;
             if (linear)

@@ -41,6 +41,8 @@ public:
     virtual void setColorHandle(const CColor& color);
     virtual void setHandleBitmap(CBitmap* handle);
     virtual void setZoomFactor(float val) { zoomFactor = val; }
+    // When set, a press changes nothing until the pointer has left the point it was pressed at.
+    void setChangeOnlyOnDrag(bool on) { changeOnlyOnDrag = on; }
     virtual float getZoomFactor() const { return zoomFactor; }
 
     int32_t getInsetValue() const { return inset; }
@@ -60,6 +62,7 @@ protected:
     float bCoef = 0.0f;
     float radius;
     float zoomFactor = 1.5f;
+    bool changeOnlyOnDrag = false;
 };
 
 } // namespace VSTGUI

@@ -1,8 +1,9 @@
 // The LV2 plug-in: the effect object of the VST 2.x plug-in behind LV2's entry points. The host's
 // control ports become the effect's parameters at the start of each run() call and its audio
-// goes through the effect's processReplacing.
-#include "lv2ports.h"
-#include "vexilvst.h"
+// goes through the effect's processReplacing. Which effect, and its ports, is the bundle's
+// PluginKind (lv2kinds.h).
+#include "audioeffectx.h"
+#include "lv2kinds.h"
 
 #include <lv2/core/lv2.h>
 
@@ -23,23 +24,24 @@ VstIntPtr HALVERN_CALLBACK answerEffect(AEffect*, VstInt32 opcode, VstInt32, Vst
 }
 
 // A suspended effect running at rate, or null when it cannot run at that rate.
-std::unique_ptr<VexilVST> makeEffect(int rate)
+std::unique_ptr<AudioEffectX> makeEffect(int rate)
 {
-    auto effect = std::make_unique<VexilVST>(answerEffect);
-    effect->setSampleRate(static_cast<float>(rate));
-    if (effect->geometry().rate != rate) return nullptr;
-    return effect;
+    return kPlugin.make(answerEffect, rate);
 }
+
+// Both effects run from 11 kHz to 384 kHz.
+constexpr double kMinRate = 11000.0;
+constexpr double kMaxRate = 384000.0;
 
 struct Instance
 {
     int rate = 0;
-    std::unique_ptr<VexilVST> effect;
+    std::unique_ptr<AudioEffectX> effect;
     bool ran = false; // audio was processed since the last activation
 
-    const float* controls[kPortControlCount] = {};
-    float applied[kPortControlCount] = {};
-    bool appliedValid[kPortControlCount] = {};
+    const float* controls[kMaxControlPorts] = {};
+    float applied[kMaxControlPorts] = {};
+    bool appliedValid[kMaxControlPorts] = {};
     const float* input = nullptr;
     float* output = nullptr;
     float* latency = nullptr;
@@ -53,7 +55,7 @@ bool sameValue(float a, float b)
 LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
                        const LV2_Feature* const*)
 {
-    if (!(sampleRate >= VexilVST::kMinRate && sampleRate <= VexilVST::kMaxRate)) return nullptr;
+    if (!(sampleRate >= kMinRate && sampleRate <= kMaxRate)) return nullptr;
     try
     {
         auto instance = std::make_unique<Instance>();
@@ -71,13 +73,14 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
 void connectPort(LV2_Handle handle, uint32_t port, void* data)
 {
     auto* instance = static_cast<Instance*>(handle);
-    if (port < kPortControlCount)
+    const PortLayout& ports = kPlugin.ports;
+    if (port < ports.controls)
         instance->controls[port] = static_cast<const float*>(data);
-    else if (port == kPortInput)
+    else if (port == ports.input())
         instance->input = static_cast<const float*>(data);
-    else if (port == kPortOutput)
+    else if (port == ports.output())
         instance->output = static_cast<float*>(data);
-    else if (port == kPortLatency)
+    else if (port == ports.latency())
         instance->latency = static_cast<float*>(data);
 }
 
@@ -111,18 +114,18 @@ void activate(LV2_Handle handle)
 void run(LV2_Handle handle, uint32_t sampleCount)
 {
     auto* instance = static_cast<Instance*>(handle);
-    VexilVST& effect = *instance->effect;
-    for (uint32_t k = 0; k < kPortControlCount; ++k)
+    AudioEffectX& effect = *instance->effect;
+    for (uint32_t k = 0; k < kPlugin.ports.controls; ++k)
     {
         if (!instance->controls[k]) continue;
         const float value = *instance->controls[k];
         if (instance->appliedValid[k] && sameValue(value, instance->applied[k])) continue;
-        effect.setParameter(static_cast<VstInt32>(k),
-                            isShiftPort(k) ? hostValueOfSemitones(value) : value);
+        effect.setParameter(static_cast<VstInt32>(k), hostValueOfPort(k, value));
         instance->applied[k] = value;
         instance->appliedValid[k] = true;
     }
-    if (instance->latency) *instance->latency = static_cast<float>(effect.geometry().latency);
+    if (instance->latency)
+        *instance->latency = static_cast<float>(effect.getAeffect()->initialDelay);
     if (sampleCount == 0 || !instance->input || !instance->output) return;
     float* inputs[1] = {const_cast<float*>(instance->input)};
     float* outputs[1] = {instance->output};
@@ -145,12 +148,11 @@ const void* extensionData(const char*)
     return nullptr;
 }
 
-const LV2_Descriptor descriptor = {kPluginUri, instantiate, connectPort, activate,
-                                   run,        deactivate,  cleanup,     extensionData};
-
 } // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
 {
+    static const LV2_Descriptor descriptor = {kPlugin.uri, instantiate, connectPort, activate,
+                                              run,         deactivate,  cleanup,     extensionData};
     return index == 0 ? &descriptor : nullptr;
 }

@@ -1,6 +1,7 @@
 // The LV2 UI: the plug-in's editor as an X11 child of the host's window (ui:parent), idled through
 // ui:idleInterface. The editor talks to a UiEffect, which turns its changes into port writes.
-#include "lv2ports.h"
+// Which editor is the bundle's UiKind (lv2kinds.h).
+#include "lv2kinds.h"
 #include "uieffect.h"
 #include "vstgui.h"
 
@@ -37,8 +38,9 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char*,
     try
     {
         auto ui = std::make_unique<Ui>();
-        ui->effect = std::make_unique<UiEffect>(write, controller, touch);
-        ui->editor = new VstGui(ui->effect.get());
+        ui->effect =
+            std::make_unique<UiEffect>(write, controller, touch, halvernlv2::kUi.parameters);
+        ui->editor = halvernlv2::kUi.make(ui->effect.get());
         ui->editor->open(parent);
         // Without a display, or with a parent that is no window of it, there is nothing to show.
         VSTGUI::CFrame* frame = ui->editor->getFrame();
@@ -90,12 +92,11 @@ const void* extensionData(const char* uri)
     return nullptr;
 }
 
-const LV2UI_Descriptor descriptor = {halvernlv2::kUiUri, instantiate, cleanup, portEvent,
-                                     extensionData};
-
 } // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index)
 {
+    static const LV2UI_Descriptor descriptor = {halvernlv2::kUi.uri, instantiate, cleanup,
+                                                portEvent, extensionData};
     return index == 0 ? &descriptor : nullptr;
 }

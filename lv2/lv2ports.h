@@ -1,6 +1,9 @@
-// What the LV2 plug-in and its UI agree on: the URIs, the port layout and how the semitone values
-// on the Pitch and Formant ports meet the effect's host values.
+// What the LV2 plug-ins and their UIs agree on: the URIs, the port layouts and how the semitone
+// values on the Pitch and Formant ports and the milliseconds on Retune meet the effects' host
+// values.
 #pragma once
+
+#include "sharedcontrols.h"
 
 #include <cmath>
 #include <cstdint>
@@ -11,6 +14,8 @@ namespace halvernlv2
 // Chosen once; hosts store them in their sessions.
 constexpr const char* kPluginUri = "urn:brakk:halvern";
 constexpr const char* kUiUri = "urn:brakk:halvern:ui";
+constexpr const char* kLivePluginUri = "urn:brakk:halvern-live";
+constexpr const char* kLiveUiUri = "urn:brakk:halvern-live:ui";
 
 // Ports 0 to 14 are the effect's parameters in its order, so a control port's index is the
 // parameter's index; the audio and latency ports follow.
@@ -25,7 +30,22 @@ enum PortIndex : uint32_t
     kPortOutput = 16,
     kPortLatency = 17,
     kPortCount = 18,
+    kPortRetune = 15, // Halvern Live: Retune follows Halvern's fifteen, then audio and latency
 };
+
+// Where a bundle's ports lie: its control ports (its effect's parameters, in their order), then
+// audio in, audio out and the latency port.
+struct PortLayout
+{
+    uint32_t controls;
+    constexpr uint32_t input() const { return controls; }
+    constexpr uint32_t output() const { return controls + 1; }
+    constexpr uint32_t latency() const { return controls + 2; }
+    constexpr uint32_t count() const { return controls + 3; }
+};
+constexpr PortLayout kHalvernPorts{kPortControlCount};
+constexpr PortLayout kLivePorts{kPortControlCount + 1};
+constexpr uint32_t kMaxControlPorts = kPortControlCount + 1;
 
 constexpr bool isShiftPort(uint32_t index)
 {
@@ -47,6 +67,21 @@ inline float hostValueOfSemitones(float semitones)
     if (steps == 0) return 0.5f;
     const double middle = steps > 0 ? steps + 0.5 : steps - 0.5;
     return static_cast<float>(0.5 + middle / 240.0);
+}
+
+// Retune's milliseconds as the effect's host value; the effect takes the nearest whole ms in range.
+inline float hostValueOfRetuneMs(float ms)
+{
+    return halvernparams::hostFromRetuneMs(ms);
+}
+
+// A control port's value as the effect's host value, for either bundle (port 15 is a control port
+// of Halvern Live's only).
+inline float hostValueOfPort(uint32_t port, float value)
+{
+    if (isShiftPort(port)) return hostValueOfSemitones(value);
+    if (port == kPortRetune) return hostValueOfRetuneMs(value);
+    return value;
 }
 
 // The step the effect takes for a host value in 0..1, by the same arithmetic.

@@ -26,30 +26,33 @@ bool switchOfHostValue(float value)
 } // namespace
 
 UiEffect::UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller,
-                   const LV2UI_Touch* touch)
-    : AudioEffectX(nullptr, 1, kNumParams), write(write), controller(controller), touch(touch)
+                   const LV2UI_Touch* touch, int numParams)
+    : AudioEffectX(nullptr, 1, numParams), write(write), controller(controller), touch(touch),
+      numParams(numParams)
 {
-    // the effect's defaults: no shift, Scale off, every note on
+    // the effect's defaults: no shift, Scale off, every note on, Retune 50 ms
     for (int k = kPortFirstNote; k < kNumParams; ++k)
     {
         switches[k] = true;
         portValues[k] = 1.0f;
     }
+    portValues[kPortRetune] = halvernparams::kDefaultRetuneMs;
 }
 
 void UiEffect::portChanged(uint32_t port, float portValue)
 {
-    if (port >= kPortControlCount || sameValue(portValue, portValues[port])) return;
+    if (port >= static_cast<uint32_t>(numParams) || sameValue(portValue, portValues[port])) return;
     portValues[port] = portValue;
-    setParameter(static_cast<VstInt32>(port),
-                 isShiftPort(port) ? hostValueOfSemitones(portValue) : portValue);
+    setParameter(static_cast<VstInt32>(port), hostValueOfPort(port, portValue));
 }
 
 void UiEffect::setParameter(VstInt32 index, float value)
 {
-    if (index < 0 || index >= kNumParams) return;
+    if (index < 0 || index >= numParams) return;
     if (isShiftPort(static_cast<uint32_t>(index)))
         steps[index] = stepOfHostValue(value);
+    else if (index == kPortRetune)
+        retuneMs = halvernparams::retuneMsFromHost(value);
     else
         switches[index] = switchOfHostValue(value);
     if (auto* gui = dynamic_cast<VstGui*>(editor)) gui->updateControl(index, value);
@@ -57,14 +60,20 @@ void UiEffect::setParameter(VstInt32 index, float value)
 
 float UiEffect::getParameter(VstInt32 index)
 {
-    if (index < 0 || index >= kNumParams) return 0.0f;
+    if (index < 0 || index >= numParams) return 0.0f;
     if (isShiftPort(static_cast<uint32_t>(index))) return hostValueOfStep(steps[index]);
+    if (index == kPortRetune) return halvernparams::hostFromRetuneMs(retuneMs);
     return switches[index] ? 1.0f : 0.0f;
 }
 
 void UiEffect::getParameterDisplay(VstInt32 index, char* text)
 {
-    if (index < 0 || index >= kNumParams) return;
+    if (index < 0 || index >= numParams) return;
+    if (index == kPortRetune)
+    {
+        halvernparams::retuneDisplay(retuneMs, text);
+        return;
+    }
     if (!isShiftPort(static_cast<uint32_t>(index)))
     {
         std::strcpy(text, switches[index] ? "ON" : "OFF");
@@ -79,12 +88,14 @@ void UiEffect::getParameterDisplay(VstInt32 index, char* text)
 
 void UiEffect::setParameterAutomated(VstInt32 index, float value)
 {
-    if (index < 0 || index >= kNumParams) return;
+    if (index < 0 || index >= numParams) return;
     setParameter(index, value);
     const uint32_t port = static_cast<uint32_t>(index);
     float portValue;
     if (isShiftPort(port))
         portValue = static_cast<float>(steps[index]) / 10.0f;
+    else if (port == kPortRetune)
+        portValue = retuneMs;
     else
         portValue = switches[index] ? 1.0f : 0.0f;
     portValues[port] = portValue;
@@ -93,14 +104,14 @@ void UiEffect::setParameterAutomated(VstInt32 index, float value)
 
 bool UiEffect::beginEdit(VstInt32 index)
 {
-    if (!touch || index < 0 || index >= kNumParams) return false;
+    if (!touch || index < 0 || index >= numParams) return false;
     touch->touch(touch->handle, static_cast<uint32_t>(index), true);
     return true;
 }
 
 bool UiEffect::endEdit(VstInt32 index)
 {
-    if (!touch || index < 0 || index >= kNumParams) return false;
+    if (!touch || index < 0 || index >= numParams) return false;
     touch->touch(touch->handle, static_cast<uint32_t>(index), false);
     return true;
 }

@@ -1,9 +1,11 @@
-// The effect as the editor sees it inside the LV2 UI: it holds the fifteen parameters' host values
-// and forms their display texts as the effect does, and turns the editor's changes into port
-// writes and touch notifications to the host. The DSP instance is never reached from here.
+// The effect as the editor sees it inside the LV2 UI: it holds the parameters' host values
+// (Halvern's fifteen, and Retune for Halvern Live) and forms their display texts as the effect
+// does, and turns the editor's changes into port writes and touch notifications to the host. The
+// DSP instance is never reached from here.
 #pragma once
 
 #include "audioeffectx.h"
+#include "sharedcontrols.h"
 
 #include <lv2/ui/ui.h>
 
@@ -11,9 +13,11 @@ class UiEffect : public AudioEffectX
 {
 public:
     static constexpr int kNumParams = 15;
+    static constexpr int kMaxParams = 16;
 
-    // touch may be null (the host offers no ui:touch).
-    UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2UI_Touch* touch);
+    // touch may be null (the host offers no ui:touch). numParams: 15, or 16 with Retune.
+    UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2UI_Touch* touch,
+             int numParams = kNumParams);
 
     // A port event from the host: the control's value as the plug-in's port holds it. A value
     // the port already had changes nothing, so the host's echo of a write leaves the editor be.
@@ -33,7 +37,9 @@ private:
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
     const LV2UI_Touch* touch;
+    int numParams;
     int steps[2] = {0, 0}; // Pitch and Formant in 10-cent steps, as the effect keeps them
-    bool switches[kNumParams] = {};
-    float portValues[kNumParams] = {};
+    float retuneMs = halvernparams::kDefaultRetuneMs;
+    bool switches[kMaxParams] = {};
+    float portValues[kMaxParams] = {};
 };

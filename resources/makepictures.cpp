@@ -1,4 +1,4 @@
-// Draws the editor's five pictures and writes them as PNG files into the folder given on the
+// Draws the editors' six pictures and writes them as PNG files into the folder given on the
 // command line. Run by hand (the "pictures" target) when the design changes; the build only
 // embeds the committed files.
 //
@@ -7,6 +7,7 @@
 //   102 background.png 512 x 128 RGB   the editor's background
 //   103 scale.png       48 x 32  RGBA  Scale switch: off state above, on state below
 //   104 note.png        16 x 128 RGBA  note switch: off state above, on state below
+//   110 live-background.png 512 x 168 RGB  Halvern Live's background: Retune below Formant
 #include <cairo.h>
 
 #include <cmath>
@@ -209,36 +210,45 @@ void socket(cairo_t* cr, double cx, double cy)
     cairo_fill(cr);
 }
 
-void readoutPlace(cairo_t* cr, int top)
+void readoutPlace(cairo_t* cr, int top, const char* unit)
 {
     // frame one pixel outside the read-out's box (112, top) - (144, top + 12)
     cairo_set_line_width(cr, 1.0);
     setColor(cr, kLine);
     cairo_rectangle(cr, 111.5, top - 0.5, 33.0, 13.0);
     cairo_stroke(cr);
-    text(cr, "st", 149, top + 6, 10, false, kDim, Align::left);
+    text(cr, unit, 149, top + 6, 10, false, kDim, Align::left);
 }
 
-cairo_surface_t* background()
+// Halvern's background, or with live set Halvern Live's: 40 pixels taller, a Retune row below
+// Formant.
+cairo_surface_t* background(bool live)
 {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 512, 128);
+    const int height = live ? 168 : 128;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 512, height);
     cairo_t* cr = cairo_create(s);
-    fillRect(cr, 0, 0, 512, 128, kPanel);
+    fillRect(cr, 0, 0, 512, height, kPanel);
 
     // title line
     fillRect(cr, 0, 0, 512, 21, kTitleBand);
     fillRect(cr, 0, 21, 512, 1, kLine);
-    text(cr, "Halvern", 10, 10.5, 15, true, kText, Align::left);
-    text(cr, "voice pitch and formant", 502, 10.5, 10, false, kDim, Align::right);
+    text(cr, live ? "Halvern Live" : "Halvern", 10, 10.5, 15, true, kText, Align::left);
+    text(cr, live ? "live voice pitch and formant" : "voice pitch and formant", 502, 10.5, 10,
+         false, kDim, Align::right);
 
     // knobs: captions to their left, read-outs to their right
     text(cr, "Pitch", 57, 44, 12, false, kCaption, Align::right);
     text(cr, "Formant", 57, 92, 12, false, kCaption, Align::right);
-    readoutPlace(cr, 42);
-    readoutPlace(cr, 90);
+    readoutPlace(cr, 42, "st");
+    readoutPlace(cr, 90, "st");
+    if (live)
+    {
+        text(cr, "Retune", 57, 140, 12, false, kCaption, Align::right);
+        readoutPlace(cr, 138, "ms");
+    }
 
     // divider between the shifter and the scale
-    fillRect(cr, 176, 30, 1, 84, kLine);
+    fillRect(cr, 176, 30, 1, live ? 132 : 84, kLine);
 
     // Scale lamp (drawn by the switch at 192, 28) and its caption
     socket(cr, 200, 36);
@@ -266,7 +276,7 @@ cairo_surface_t* background()
         socket(cr, x + 8, 103);
     }
 
-    text(cr, "A = 440 Hz", 502, 119, 9, false, kDim, Align::right);
+    text(cr, "A = 440 Hz", 502, height - 9, 9, false, kDim, Align::right);
     cairo_destroy(cr);
     return s;
 }
@@ -283,7 +293,8 @@ int main(int argc, char** argv)
     const std::string folder = argv[1];
     bool ok = save(knob(), folder, "knob.png");
     ok = save(handle(), folder, "handle.png") && ok;
-    ok = save(background(), folder, "background.png") && ok;
+    ok = save(background(false), folder, "background.png") && ok;
+    ok = save(background(true), folder, "live-background.png") && ok;
     ok = save(scaleSwitch(), folder, "scale.png") && ok;
     ok = save(noteSwitch(), folder, "note.png") && ok;
     return ok ? 0 : 1;

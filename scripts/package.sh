@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the release archives into dist/ ($HALVERN_DIST_DIR), named with the project version set
 # in CMakeLists.txt:
-#   Halvern-VERSION-linux-ARCH.tar.gz   bin/halvern-render, lib/vst/Halvern.so, lib/lv2/Halvern.lv2
-#                                       and share/doc/halvern/INSTALL.txt: unpacked into ~/.local
-#                                       or /usr/local it installs everything
-#   Halvern-VERSION-windows.zip         the two DLLs in "64-bit hosts" and "32-bit hosts"
-#                                       folders, with INSTALL.txt
+#   Halvern-VERSION-linux-ARCH.tar.gz   bin/halvern-render, lib/vst/Halvern.so and HalvernLive.so,
+#                                       lib/lv2/Halvern.lv2 and HalvernLive.lv2, and
+#                                       share/doc/halvern/INSTALL.txt: unpacked into ~/.local or
+#                                       /usr/local it installs everything
+#   Halvern-VERSION-windows.zip         Halvern.dll and HalvernLive.dll in "64-bit hosts" and
+#                                       "32-bit hosts" folders, with INSTALL.txt
 #   scripts/package.sh [linux|windows]...   (default: both)
 # The Linux build is $HALVERN_BUILD_DIR (default build/), configured if it is not yet; the Windows
 # DLLs come from scripts/build-windows.sh, which needs scripts/install-windows-deps.sh once.
@@ -32,8 +33,8 @@ trap 'rm -rf "$stage"' EXIT
 
 package_linux() {
   [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target Halvern halvern_lv2 halvern_lv2_ui halvern-render \
-    >/dev/null
+  cmake --build "$build" -j "$(nproc)" --target Halvern HalvernLive halvern_lv2 halvern_lv2_ui \
+    halvern_live_lv2 halvern_live_lv2_ui halvern-render >/dev/null
   local version
   version="$(version_of "$build")"
   local root="$stage/linux"
@@ -50,6 +51,8 @@ Unpack the archive into a prefix; the folders inside it are laid out for one:
   bin/halvern-render           the offline renderer; it uses the plug-in in ../lib/vst
   lib/vst/Halvern.so           the VST 2.x plug-in
   lib/lv2/Halvern.lv2/         the LV2 plug-in and its editor
+  lib/vst/HalvernLive.so       Halvern Live, for live use: a short fixed delay (VST 2.x)
+  lib/lv2/HalvernLive.lv2/     Halvern Live as an LV2 plug-in, with its editor
 
 LV2 hosts find /usr/local/lib/lv2 by themselves; for ~/.local, add ~/.local/lib/lv2 to
 LV2_PATH (or link the bundle into ~/.lv2). Check that LV2 hosts see it with
@@ -72,8 +75,8 @@ package_windows() {
   local folder="Halvern-$version-windows"
   local root="$stage/windows/$folder"
   mkdir -p "$root/64-bit hosts" "$root/32-bit hosts"
-  cp build-windows/x86_64/Halvern.dll "$root/64-bit hosts/"
-  cp build-windows/i686/Halvern.dll "$root/32-bit hosts/"
+  cp build-windows/x86_64/Halvern.dll build-windows/x86_64/HalvernLive.dll "$root/64-bit hosts/"
+  cp build-windows/i686/Halvern.dll build-windows/i686/HalvernLive.dll "$root/32-bit hosts/"
   sed 's/$/\r/' >"$root/INSTALL.txt" <<EOF
 Halvern $version for Windows (VST 2.x)
 
@@ -81,6 +84,9 @@ Pick the DLL that matches your host, not your Windows:
 
   64-bit hosts\\Halvern.dll   for 64-bit hosts, today's DAWs on 64-bit Windows
   32-bit hosts\\Halvern.dll   for 32-bit hosts, or a host's 32-bit plug-in bridge
+
+HalvernLive.dll beside each is Halvern Live, for live use: it delays the voice by only 512
+samples at 44.1 kHz (12 ms). Pick it by the same rule.
 
 Copy it into a folder your host scans for VST 2.x plug-ins and rescan, for example
 C:\\Program Files\\VSTPlugins or C:\\Program Files\\Common Files\\VST2 for 64-bit hosts, and the

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds both Windows plug-ins and proves them under wine (32-bit DLL under wine32, 64-bit DLL
-# under wine64; wine32 under qemu-i386 where the kernel runs no 32-bit programs), with the
-# Windows test host tests/windows/ (halvern-wintest):
+# Builds both Windows plug-ins, Halvern and Halvern Live, and proves them under wine (32-bit DLLs
+# under wine32, 64-bit DLLs under wine64; wine32 under qemu-i386 where the kernel runs no 32-bit
+# programs), with the Windows test host tests/windows/ (halvern-wintest):
 #   1. imports and exports of each DLL;
 #   2. the host-visible cases: record, entry points, opcodes, parameters, audio; and the GDI
 #      drawing layer's pixel rules;
 #   3. the audio of each DLL against the Linux build's for the same input (limit 1e-5);
-#   4. under Xvfb, the editor in a top-level window: its screenshot against the Linux build's
-#      headless snapshot, then a click on the Scale switch and a drag on the Pitch knob by
-#      xdotool, which must reach the host as begin-edit, automate, end-edit;
+#   4. under Xvfb, Halvern's editor in a top-level window: its screenshot against the Linux
+#      build's headless snapshot, then a click on the Scale switch and a drag on the Pitch knob by
+#      xdotool, which must reach the host as begin-edit, automate, end-edit; Halvern Live's
+#      editor opened and closed;
 #   5. the release archive from scripts/package.sh: the DLLs tested here, by word size.
 # Results and pictures are left in build-windows/results/. A run counts only when the host
 # printed its summary line: a wine that cannot start the program prints nothing and exits 0.
@@ -29,8 +30,7 @@ linux_build="${HALVERN_BUILD_DIR:-build}"
 case "$linux_build" in /*) ;; *) linux_build="$top/$linux_build" ;; esac
 [ -f "$linux_build/CMakeCache.txt" ] ||
   cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$linux_build" -j 2 --target Halvern halvern-editor-png >/dev/null
-linux_plugin="$linux_build/shell/Halvern.so"
+cmake --build "$linux_build" -j 2 --target Halvern HalvernLive halvern-editor-png >/dev/null
 
 # The same host, built natively, runs the Linux plug-in and compares.
 cmake -S tests/windows -B "$out/linux-host" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -60,18 +60,21 @@ checked() {
 
 # ---- 1. what the DLLs import and export
 allowed='^(KERNEL32|USER32|GDI32|ole32|OLEAUT32|SHELL32|ADVAPI32|msvcrt)\.dll$'
+plugins=(Halvern HalvernLive)
 for arch in i686 x86_64; do
-  dll="$out/$arch/Halvern.dll"
-  dump="$results/$arch-objdump.txt"
-  "$arch-w64-mingw32-objdump" -p "$dll" >"$dump"
-  imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$dump" | sort -u)
-  echo "$arch/Halvern.dll ($(stat -c %s "$dll") bytes) imports:" $imports
-  for name in $imports; do
-    [[ "$name" =~ $allowed ]] || fail "$arch/Halvern.dll imports $name"
-  done
-  for name in VSTPluginMain main; do
-    grep -qE "^[[:space:]]+\[[[:space:]]*[0-9]+\] $name\$" "$dump" ||
-      fail "$arch/Halvern.dll does not export $name"
+  for plugin in "${plugins[@]}"; do
+    dll="$out/$arch/$plugin.dll"
+    dump="$results/$arch-$plugin-objdump.txt"
+    "$arch-w64-mingw32-objdump" -p "$dll" >"$dump"
+    imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$dump" | sort -u)
+    echo "$arch/$plugin.dll ($(stat -c %s "$dll") bytes) imports:" $imports
+    for name in $imports; do
+      [[ "$name" =~ $allowed ]] || fail "$arch/$plugin.dll imports $name"
+    done
+    for name in VSTPluginMain main; do
+      grep -qE "^[[:space:]]+\[[[:space:]]*[0-9]+\] $name\$" "$dump" ||
+        fail "$arch/$plugin.dll does not export $name"
+    done
   done
 done
 
@@ -115,6 +118,8 @@ for arch in i686 x86_64; do
   echo "== $arch: host cases under $(basename "$(loader "$arch")")"
   (cd "$out/$arch" && checked "$results/$arch-host.log" host \
      "$(loader "$arch")" ./halvern-wintest.exe host Halvern.dll) || failed=1
+  (cd "$out/$arch" && checked "$results/$arch-host-live.log" host-live \
+     "$(loader "$arch")" ./halvern-wintest.exe host-live HalvernLive.dll) || failed=1
   (cd "$out/$arch" && checked "$results/$arch-gdi.log" gdi \
      "$(loader "$arch")" ./halvern-wintest.exe gdi) || failed=1
 done
@@ -122,14 +127,16 @@ done
 # ---- 3. audio against the Linux build
 echo "== audio of each DLL against the Linux build"
 checked "$results/signal.log" signal "$native_host" signal "$results/input.f32" || failed=1
-checked "$results/linux-render.log" render \
-  "$native_host" render "$linux_plugin" "$results/input.f32" "$results/linux.f32" || failed=1
-for arch in i686 x86_64; do
-  (cd "$out/$arch" && checked "$results/$arch-render.log" render \
-     "$(loader "$arch")" ./halvern-wintest.exe render Halvern.dll ../results/input.f32 \
-     "../results/$arch.f32") || failed=1
-  checked "$results/$arch-compare.log" compare \
-    "$native_host" compare "$results/linux.f32" "$results/$arch.f32" 1e-5 || failed=1
+for plugin in "${plugins[@]}"; do
+  checked "$results/linux-$plugin-render.log" render "$native_host" render \
+    "$linux_build/shell/$plugin.so" "$results/input.f32" "$results/linux-$plugin.f32" || failed=1
+  for arch in i686 x86_64; do
+    (cd "$out/$arch" && checked "$results/$arch-$plugin-render.log" render \
+       "$(loader "$arch")" ./halvern-wintest.exe render "$plugin.dll" ../results/input.f32 \
+       "../results/$arch-$plugin.f32") || failed=1
+    checked "$results/$arch-$plugin-compare.log" compare "$native_host" compare \
+      "$results/linux-$plugin.f32" "$results/$arch-$plugin.f32" 1e-5 || failed=1
+  done
 done
 
 # ---- 4. the editor on a screen, and a hand on it
@@ -182,6 +189,8 @@ for arch in i686 x86_64; do
   fi
   touch "$work/done"
   wait "$host_pid" || failed=1
+  (cd "$out/$arch" && checked "$results/$arch-editor-live.log" editor-smoke \
+     timeout 150 "$(loader "$arch")" ./halvern-wintest.exe editor-smoke HalvernLive.dll) || failed=1
 done
 
 # ---- 5. the release archive: the DLLs tested above, each in the folder for its word size
@@ -193,16 +202,19 @@ mkdir -p "$unpacked"
 folder="$unpacked/$(basename "$archive" .zip)"
 for entry in "x86_64:64-bit hosts:pei-x86-64" "i686:32-bit hosts:pei-i386"; do
   IFS=: read -r arch hosts format <<<"$entry"
-  dll="$folder/$hosts/Halvern.dll"
-  cmp -s "$dll" "$out/$arch/Halvern.dll" || fail "$hosts/Halvern.dll is not the tested $arch DLL"
-  "$arch-w64-mingw32-objdump" -f "$dll" | grep -q "file format $format\$" ||
-    fail "$hosts/Halvern.dll is not $format"
+  for plugin in "${plugins[@]}"; do
+    dll="$folder/$hosts/$plugin.dll"
+    cmp -s "$dll" "$out/$arch/$plugin.dll" ||
+      fail "$hosts/$plugin.dll is not the tested $arch DLL"
+    "$arch-w64-mingw32-objdump" -f "$dll" | grep -q "file format $format\$" ||
+      fail "$hosts/$plugin.dll is not $format"
+  done
 done
 [ -s "$folder/INSTALL.txt" ] || fail "no INSTALL.txt in $(basename "$archive")"
-echo "$(basename "$archive") ($(stat -c %s "$archive") bytes): both DLLs as tested"
+echo "$(basename "$archive") ($(stat -c %s "$archive") bytes): the four DLLs as tested"
 
 if [ "$failed" -ne 0 ]; then
   echo "Windows tests FAILED (logs in $results)" >&2
   exit 1
 fi
-echo "Windows tests passed: both DLLs under wine32 and wine64 (logs in $results)"
+echo "Windows tests passed: Halvern's and Halvern Live's DLLs under wine32 and wine64 (logs in $results)"

@@ -76,3 +76,7 @@ protected:
     VstInt32 curProgram = 0;
     AEffect cEffect;
 };
+
+// The plug-in module's effect, as the entry point creates it; throws std::bad_alloc when it cannot
+// allocate.
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

@@ -1,5 +1,6 @@
-// The library's only exported entry point, also exported as "main" at the same address.
-#include "vexilvst.h"
+// The library's only exported entry point, also exported as "main" at the same address. Each
+// plug-in module links it with the one createEffectInstance that makes its effect.
+#include "audioeffect.h"
 
 #include <new>
 
@@ -15,7 +16,7 @@ extern "C" HALVERN_EXPORT AEffect* HALVERN_CALLBACK VSTPluginMain(audioMasterCal
         return nullptr;
     try
     {
-        VexilVST* effect = new VexilVST(audioMaster);
+        AudioEffect* effect = createEffectInstance(audioMaster);
         return effect->getAeffect();
     }
     catch (const std::bad_alloc&)

@@ -4,64 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+using halvernparams::copyText;
+
 namespace
 {
-
-const char* const kParamNames[VexilVST::kNumParams] = {
-    "Pitch",   "Formant",  "Scale",   "Scale C",  "Scale C#", "Scale D",  "Scale D#", "Scale E",
-    "Scale F", "Scale F#", "Scale G", "Scale G#", "Scale A",  "Scale A#", "Scale B"};
-
-// Copies at most maxLength characters and always terminates.
-void copyText(char* dst, const char* src, size_t maxLength)
-{
-    size_t n = std::strlen(src);
-    if (n > maxLength) n = maxLength;
-    std::memcpy(dst, src, n);
-    dst[n] = 0;
-}
-
-// Host value to cents in 10-cent steps. The step arithmetic is single precision widened once;
-// values whose step count leaves the 32-bit range (or NaN) saturate instead of overflowing.
-float centsFromHost(float v)
-{
-    const float centred = v - 0.5f;
-    const double steps = static_cast<double>(centred) * 240.0;
-    int32_t whole;
-    if (std::isnan(steps))
-        whole = 0;
-    else if (steps >= 2147483647.0)
-        whole = std::numeric_limits<int32_t>::max();
-    else if (steps <= -2147483648.0)
-        whole = std::numeric_limits<int32_t>::min();
-    else
-        whole = static_cast<int32_t>(steps);
-    return static_cast<float>(whole) * 10.0f;
-}
-
-float hostFromCents(float cents)
-{
-    return cents * (1.0f / 2400.0f) + 0.5f;
-}
-
-// On when the value rounds to a non-zero integer; a NaN counts as off.
-uint8_t switchFromHost(float v)
-{
-    return std::fabs(static_cast<double>(v) + 0.5) >= 1.0 ? 1 : 0;
-}
-
-// Index of noteOn switched by parameter index 3..14.
-int noteOfParam(VstInt32 index)
-{
-    return index % 12;
-}
 
 // Widens count input samples into the block; a NaN or infinity must never reach the analysis or
 // the ring, so it becomes 0 (x - x is 0 exactly for finite x).
@@ -110,23 +61,6 @@ int readOutput(double* ring, int ringSize, int pos, float* out, int count)
 }
 
 } // namespace
-
-SharedControls::SharedControls() : pitchCents(0.0f), formantCents(0.0f), scaleOn(0)
-{
-    for (auto& note : noteOn)
-        note.store(1, std::memory_order_relaxed);
-}
-
-ControlState SharedControls::load() const
-{
-    ControlState s;
-    s.pitchCents = pitchCents.load(std::memory_order_relaxed);
-    s.formantCents = formantCents.load(std::memory_order_relaxed);
-    s.scaleOn = scaleOn.load(std::memory_order_relaxed);
-    for (int k = 0; k < 12; ++k)
-        s.noteOn[k] = noteOn[k].load(std::memory_order_relaxed);
-    return s;
-}
 
 VexilVST::Buffers::Buffers(const AnalysisGeometry& g)
     : inputBlock(g.blockLength, 0.0), controlSnapshots(g.blockLength), outputRing(g.ringSize, 0.0),
@@ -294,26 +228,13 @@ void VexilVST::completeBlock(int64_t completingSample)
 
 void VexilVST::setParameter(VstInt32 index, float value)
 {
-    if (index == 0)
-        controls.pitchCents.store(centsFromHost(value), std::memory_order_relaxed);
-    else if (index == 1)
-        controls.formantCents.store(centsFromHost(value), std::memory_order_relaxed);
-    else if (index == 2)
-        controls.scaleOn.store(switchFromHost(value), std::memory_order_relaxed);
-    else if (index >= 3 && index < kNumParams)
-        controls.noteOn[noteOfParam(index)].store(switchFromHost(value), std::memory_order_relaxed);
-
+    controls.set(index, value);
     if (auto* gui = dynamic_cast<VstGui*>(editor)) gui->updateControl(index, value);
 }
 
 float VexilVST::getParameter(VstInt32 index)
 {
-    if (index == 0) return hostFromCents(controls.pitchCents.load(std::memory_order_relaxed));
-    if (index == 1) return hostFromCents(controls.formantCents.load(std::memory_order_relaxed));
-    if (index == 2) return controls.scaleOn.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
-    if (index >= 3 && index < kNumParams)
-        return controls.noteOn[noteOfParam(index)].load(std::memory_order_relaxed) ? 1.0f : 0.0f;
-    return 0.0f;
+    return controls.get(index);
 }
 
 void VexilVST::getParameterLabel(VstInt32, char* label)
@@ -323,27 +244,12 @@ void VexilVST::getParameterLabel(VstInt32, char* label)
 
 void VexilVST::getParameterDisplay(VstInt32 index, char* text)
 {
-    if (index < 0 || index >= kNumParams) return;
-    if (index == 0 || index == 1)
-    {
-        const float cents = (index == 0 ? controls.pitchCents : controls.formantCents)
-                                .load(std::memory_order_relaxed);
-        const double semitones = static_cast<double>(cents) * 0.01;
-        char buffer[64];
-        int length = std::snprintf(buffer, sizeof buffer, "%+3.1f", semitones);
-        // Values far outside the knob's range still fit the interface's 8 characters.
-        if (length < 0 || length > kVstMaxParamStrLen)
-            std::snprintf(buffer, sizeof buffer, "%+.1e", semitones);
-        copyText(text, buffer, kVstMaxParamStrLen);
-        return;
-    }
-    copyText(text, getParameter(index) != 0.0f ? "ON" : "OFF", kVstMaxParamStrLen);
+    controls.display(index, text);
 }
 
 void VexilVST::getParameterName(VstInt32 index, char* text)
 {
-    if (index < 0 || index >= kNumParams) return;
-    copyText(text, kParamNames[index], kVstMaxParamStrLen);
+    SharedControls::name(index, text);
 }
 
 bool VexilVST::getEffectName(char* name)

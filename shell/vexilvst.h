@@ -21,25 +21,11 @@
 #include "controlstate.h"
 #include "dumpwriter.h"
 #include "geometry.h"
+#include "sharedcontrols.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-// The current controls, written field by field by the parameter thread and copied whole by the
-// audio thread. Relaxed atomics: a copy may mix old and new fields during a change, never tear one.
-class SharedControls
-{
-public:
-    SharedControls();
-    ControlState load() const;
-
-    std::atomic<float> pitchCents;
-    std::atomic<float> formantCents;
-    std::atomic<uint8_t> scaleOn;
-    std::atomic<uint8_t> noteOn[12];
-};
 
 class VexilVST : public AudioEffectX
 {

@@ -1,5 +1,5 @@
 # The editor on the headless window, with the effect created as the entry point creates it.
-halvern_add_test(test_editor SOURCES test_editor.cpp LIBS halvern_shell_headless)
+halvern_add_test(test_editor SOURCES test_editor.cpp LIBS halvern_live_shell_headless)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HALVERN_TEST_CAIRO REQUIRED IMPORTED_TARGET cairo)
 halvern_add_test(test_editor_png SOURCES test_editor_png.cpp LIBS PkgConfig::HALVERN_TEST_CAIRO)

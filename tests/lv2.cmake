@@ -6,6 +6,7 @@ pkg_check_modules(HALVERN_TEST_LILV REQUIRED IMPORTED_TARGET lilv-0)
 pkg_get_variable(HALVERN_LV2_SPEC_PREFIX lv2 prefix)
 set(HALVERN_LV2_SPEC_DIR ${HALVERN_LV2_SPEC_PREFIX}/lib/lv2)
 set(HALVERN_LV2_BUNDLE ${HALVERN_LV2_DIR}/Halvern.lv2)
+set(HALVERN_LIVE_LV2_BUNDLE ${HALVERN_LV2_DIR}/HalvernLive.lv2)
 
 # Every test here needs the whole bundle built.
 function(halvern_lv2_test name)
@@ -13,18 +14,20 @@ function(halvern_lv2_test name)
   target_compile_definitions(${name} PRIVATE
     HALVERN_LV2_DIR="${HALVERN_LV2_DIR}"
     HALVERN_LV2_BUNDLE="${HALVERN_LV2_BUNDLE}"
+    HALVERN_LIVE_LV2_BUNDLE="${HALVERN_LIVE_LV2_BUNDLE}"
     HALVERN_LV2_SPEC_DIR="${HALVERN_LV2_SPEC_DIR}"
     HALVERN_VERSION="${PROJECT_VERSION}")
-  add_dependencies(${name} halvern_lv2)
+  add_dependencies(${name} halvern_lv2 halvern_live_lv2)
   if(TARGET halvern_lv2_ui)
-    add_dependencies(${name} halvern_lv2_ui)
+    add_dependencies(${name} halvern_lv2_ui halvern_live_lv2_ui)
   endif()
 endfunction()
 
 # lv2_validate (lv2-dev, with sord_validate from sordi) against the installed vocabularies.
 add_test(NAME test_lv2_validate
          COMMAND lv2_validate ${HALVERN_LV2_BUNDLE}/manifest.ttl ${HALVERN_LV2_BUNDLE}/halvern.ttl
-                 ${HALVERN_LV2_BUNDLE}/presets.ttl)
+                 ${HALVERN_LV2_BUNDLE}/presets.ttl ${HALVERN_LIVE_LV2_BUNDLE}/manifest.ttl
+                 ${HALVERN_LIVE_LV2_BUNDLE}/halvern_live.ttl)
 set_tests_properties(test_lv2_validate PROPERTIES
   PASS_REGULAR_EXPRESSION "Found 0 errors among"
   FAIL_REGULAR_EXPRESSION "warning|error:")

@@ -9,7 +9,7 @@ target_compile_definitions(test_package PRIVATE
   HALVERN_VERSION="${PROJECT_VERSION}"
   HALVERN_RENDER_PATH="$<TARGET_FILE:halvern-render>"
   HALVERN_MAKEDEMO_PATH="$<TARGET_FILE:makedemo>")
-add_dependencies(test_package halvern-render makedemo halvern_lv2)
+add_dependencies(test_package halvern-render makedemo halvern_lv2 halvern_live_lv2)
 if(TARGET halvern_lv2_ui)
-  add_dependencies(test_package halvern_lv2_ui)
+  add_dependencies(test_package halvern_lv2_ui halvern_live_lv2_ui)
 endif()

@@ -1,6 +1,8 @@
 // The editor as a host and a user meet it: host opcodes through the effect record, the user's hand
 // through the headless window, and the host callback's view of every gesture.
 #include "gui_support.h"
+#include "livegui.h"
+#include "livevst.h"
 #include "vexilvst.h"
 #include "vstgui.h"
 
@@ -86,7 +88,7 @@ protected:
         window = static_cast<HeadlessWindow*>(gui->getFrame()->getPlatformWindow());
         ASSERT_NE(window, nullptr);
         // The host's first paint, then its idle calls draw whatever changed.
-        window->invalidate(CRect(0, 0, 512, 128));
+        window->invalidate(CRect(0, 0, window->width(), window->height()));
         window->paint();
     }
 
@@ -99,7 +101,7 @@ protected:
         idle();
     }
 
-    std::unique_ptr<VexilVST> effect;
+    std::unique_ptr<AudioEffectX> effect;
     AEffect* record = nullptr;
     RecordingHost host;
     VstGui* gui = nullptr;
@@ -348,4 +350,75 @@ TEST_F(Editor, PixelsFollowTheParameters)
             white += (c.red > 128 && c.green > 128 && c.blue > 128) ? 1 : 0;
         }
     EXPECT_GT(white, 10);
+}
+
+// Halvern Live's editor: Halvern's with a Retune row, linear knobs until the host asks for circular
+// ones, no change from a press that does not move, and wheel notches of a semitone or 10 ms.
+class LiveEditor : public Editor
+{
+protected:
+    void SetUp() override
+    {
+        effect = std::make_unique<LiveVST>(RecordingHost::callback);
+        record = effect->getAeffect();
+        record->user = &host;
+        dispatch(effSetEditKnobMode, 0, -1); // no host preference (the mode is process-wide)
+        open();
+    }
+
+    LiveGui* live() const { return dynamic_cast<LiveGui*>(gui); }
+    void drag(const CPoint& from, const CPoint& to)
+    {
+        window->press(from, kLButton, {{from, kLButton}, {to, kLButton}, {to, 0}});
+        idle();
+    }
+    std::string text(VstInt32 index)
+    {
+        char buffer[16] = {};
+        dispatch(effGetParamDisplay, index, 0, buffer);
+        return buffer;
+    }
+};
+
+const CPoint kRetuneKnobCentre(84, 140);
+
+TEST_F(LiveEditor, KnobsDragUpAndDownAndAStillPressChangesNothing)
+{
+    drag(kPitchKnobCentre, CPoint(84, 4)); // 40 of the 200 pixels that span the range
+    EXPECT_EQ(text(0), "+4.8");
+    drag(kRetuneKnobCentre, CPoint(84, 150)); // 10 pixels down: 20 ms
+    EXPECT_EQ(text(15), "30");
+
+    // Circular, where the host asks for it: still a still press changes nothing, in either mode.
+    ASSERT_EQ(dispatch(effSetEditKnobMode, 0, 0), 1);
+    for (const CPoint& p : {kPitchKnobCentre, CPoint(103, 44), kRetuneKnobCentre})
+    {
+        host.calls.clear();
+        drag(p, p);
+        for (const auto& g : host.gestures())
+            EXPECT_EQ(g.rfind("automate", 0), std::string::npos) << g;
+    }
+    EXPECT_EQ(text(0), "+4.8");
+    drag(CPoint(84, 25), CPoint(103, 44)); // pointing right: 225 of 270 degrees
+    EXPECT_EQ(text(0), "+8.0");
+    dispatch(effSetEditKnobMode, 0, -1);
+}
+
+TEST_F(LiveEditor, RetuneRowAndWheelNotchesOfASemitoneOrTenMillisecondsATenthWithShift)
+{
+    EXPECT_EQ(window->height(), 168);
+    EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "50");
+    for (int notch = 0; notch < 7; ++notch)
+        window->wheel(kPitchKnobCentre, 1.0f);
+    window->wheel(kPitchKnobCentre, -1.0f, kShift);
+    EXPECT_EQ(text(0), "+6.9");
+    for (int notch = 0; notch < 9; ++notch)
+        window->wheel(CPoint(84, 92), -1.0f); // Formant
+    EXPECT_EQ(text(1), "-9.0");
+    window->wheel(kRetuneKnobCentre, 1.0f);
+    window->wheel(kRetuneKnobCentre, 1.0f, kShift);
+    idle();
+    EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "61");
+    click(kRetuneKnobCentre, kLButton | kControl);
+    EXPECT_EQ(text(15), "50");
 }

@@ -73,6 +73,18 @@ TEST(EditorPng, ShowsTheGivenSettings)
     cairo_surface_destroy(image);
 }
 
+TEST(EditorPng, DrawsHalvernLivesTallerEditor)
+{
+    const std::string path = outputPath("editor_live.png");
+    ASSERT_EQ(run("--live --retune 120 --scale 'A minor' --force -o " + path), 0);
+    cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
+    EXPECT_EQ(cairo_image_surface_get_height(image), 168);
+    EXPECT_TRUE(isGreen(pixelAt(image, 200, 36))); // Scale on, where Halvern has it
+    cairo_surface_destroy(image);
+    EXPECT_EQ(run("--live --retune 401 -o " + path + ".2"), 2 << 8);
+    EXPECT_EQ(run("--retune 100 -o " + path + ".2"), 2 << 8);
+}
+
 TEST(EditorPng, BadSettingsAreRefused)
 {
     const std::string path = outputPath("editor_refused.png");

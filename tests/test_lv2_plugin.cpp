@@ -40,14 +40,16 @@ std::string fileUri(const std::string& folder)
     return "file://" + folder + "/";
 }
 
-// LV2's core vocabulary bundle and the built bundle, loaded as hosts load explicit bundles.
+// LV2's core vocabulary bundle and a built bundle, loaded as hosts load explicit bundles.
 class Lv2World
 {
 public:
-    Lv2World() : world(lilv_world_new())
+    explicit Lv2World(const char* builtBundle = HALVERN_LV2_BUNDLE,
+                      const char* pluginUri = "urn:brakk:halvern")
+        : world(lilv_world_new())
     {
         for (const std::string& bundle :
-             {std::string(HALVERN_LV2_SPEC_DIR) + "/core.lv2", std::string(HALVERN_LV2_BUNDLE)})
+             {std::string(HALVERN_LV2_SPEC_DIR) + "/core.lv2", std::string(builtBundle)})
         {
             LilvNode* uri = lilv_new_uri(world, fileUri(bundle).c_str());
             lilv_world_load_bundle(world, uri);
@@ -55,7 +57,7 @@ public:
         }
         lilv_world_load_specifications(world);
         lilv_world_load_plugin_classes(world);
-        LilvNode* uri = lilv_new_uri(world, "urn:brakk:halvern");
+        LilvNode* uri = lilv_new_uri(world, pluginUri);
         plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
         lilv_node_free(uri);
     }
@@ -590,6 +592,74 @@ TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand
     EXPECT_TRUE(labels.count("Chromatic") && labels.count("Off"));
 }
 
+// Halvern Live's bundle: its ports as its VST 2.x library reports its parameters (Halvern's
+// fifteen, then retune in milliseconds, then audio and latency), its latency, and its output
+// identical to that library's for the same input, settings and calls.
+TEST(Lv2LivePlugin, PortsLatencyAndOutputAreTheVstLibrarys)
+{
+    Lv2World world(HALVERN_LIVE_LV2_BUNDLE, "urn:brakk:halvern-live");
+    const LilvPlugin* p = world.plugin;
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(lilv_plugin_get_num_ports(p), 19u);
+    PluginHost host(HALVERN_LIVE_PLUGIN_PATH);
+    std::vector<float> minimum(19), maximum(19), defaults(19);
+    lilv_plugin_get_port_ranges_float(p, minimum.data(), maximum.data(), defaults.data());
+    for (uint32_t k = 0; k < 19; ++k)
+    {
+        const LilvPort* port = lilv_plugin_get_port_by_index(p, k);
+        const char* symbol = lilv_node_as_string(lilv_port_get_symbol(p, port));
+        EXPECT_STREQ(symbol, k < 15 ? kSymbols[k] : k == 15 ? "retune" : kSymbols[k - 1]);
+        Node name(lilv_port_get_name(p, port));
+        if (k < 16)
+        {
+            EXPECT_EQ(lilv_node_as_string(name.node), host.parameterName(k)) << k;
+        }
+    }
+    EXPECT_EQ(minimum[15], 0.0f);
+    EXPECT_EQ(maximum[15], 400.0f);
+    EXPECT_EQ(defaults[15] / 400.0f, host.getParameter(15));
+    EXPECT_EQ(lilv_plugin_get_latency_port_index(p), 18u);
+
+    for (double rate : {44100.0, 48000.0})
+    {
+        PluginHost vst(HALVERN_LIVE_PLUGIN_PATH);
+        vst.setSampleRate(static_cast<float>(rate));
+        vst.resume();
+        LilvInstance* lv2 = lilv_plugin_instantiate(p, rate, nullptr);
+        ASSERT_NE(lv2, nullptr);
+        float controls[19]; // the controls, then the latency port's output
+        std::copy(defaults.begin(), defaults.end(), controls);
+        for (uint32_t k : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 18})
+            lilv_instance_connect_port(lv2, k, &controls[k]);
+        lilv_instance_activate(lv2);
+        const auto input = voice(rate, 1.5);
+        std::vector<float> fromLv2(input.size()), fromVst(input.size());
+        size_t at = 0, call = 0;
+        for (uint32_t n : schedule(input.size()))
+        {
+            if (call % 20 == 0) // Pitch +3.5 and Retune 120 ms, then -1 and 0 ms, and so on
+            {
+                const bool second = call % 40 != 0;
+                controls[0] = second ? -1.0f : 3.5f;
+                controls[15] = second ? 0.0f : 120.0f;
+                vst.setParameter(0, render::semitonesToHostValue(controls[0]));
+                vst.setParameter(15, controls[15] / 400.0f);
+            }
+            lilv_instance_connect_port(lv2, 16, const_cast<float*>(input.data() + at));
+            lilv_instance_connect_port(lv2, 17, fromLv2.data() + at);
+            lilv_instance_run(lv2, n);
+            vst.process(input.data() + at, fromVst.data() + at, static_cast<VstInt32>(n));
+            at += n;
+            ++call;
+        }
+        lilv_instance_free(lv2);
+        EXPECT_EQ(controls[18], static_cast<float>(vst.effect()->initialDelay)) << rate;
+        EXPECT_EQ(differingSamples(fromLv2, fromVst), 0u) << rate;
+        EXPECT_GT(rms(fromVst), 0.1 * rms(input)) << rate; // something came through to compare
+    }
+    EXPECT_EQ(host.effect()->initialDelay, 512);
+}
+
 TEST(Lv2Libraries, DspLibraryLoadsNeitherXlibNorCairoAndExportsOnlyItsDescriptor)
 {
     const std::string dsp = std::string(HALVERN_LV2_BUNDLE) + "/halvern.so";
@@ -617,6 +687,9 @@ TEST(Lv2Libraries, DspLibraryLoadsNeitherXlibNorCairoAndExportsOnlyItsDescriptor
     };
     EXPECT_EQ(exported(dsp), std::set<std::string>{"lv2_descriptor"});
     EXPECT_EQ(exported(ui), std::set<std::string>{"lv2ui_descriptor"});
+    const std::string live = std::string(HALVERN_LIVE_LV2_BUNDLE) + "/halvern_live";
+    EXPECT_EQ(exported(live + ".so"), std::set<std::string>{"lv2_descriptor"});
+    EXPECT_EQ(exported(live + "_ui.so"), std::set<std::string>{"lv2ui_descriptor"});
 }
 
 } // namespace

@@ -94,6 +94,11 @@ TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout
         "lib/lv2/Halvern.lv2/presets.ttl",
         "lib/lv2/Halvern.lv2/halvern.so",
         "lib/lv2/Halvern.lv2/halvern_ui.so",
+        "lib/vst/HalvernLive.so",
+        "lib/lv2/HalvernLive.lv2/manifest.ttl",
+        "lib/lv2/HalvernLive.lv2/halvern_live.ttl",
+        "lib/lv2/HalvernLive.lv2/halvern_live.so",
+        "lib/lv2/HalvernLive.lv2/halvern_live_ui.so",
         "share/doc/halvern/INSTALL.txt",
     };
     EXPECT_EQ(files, expected);
@@ -140,8 +145,8 @@ TEST_F(LinuxArchive, TheUnpackedRendererRendersTheDemoThroughTheUnpackedPlugin)
 TEST_F(LinuxArchive, TheUnpackedLv2BundleIsFoundAndRendersAsTheBuildTreesBundle)
 {
     const std::string path = prefix + "/lib/lv2";
-    const auto listed = lines("LV2_PATH='" + path + "' lv2ls 2>&1");
-    EXPECT_EQ(listed, std::vector<std::string>{"urn:brakk:halvern"});
+    const auto listed = lines("LV2_PATH='" + path + "' lv2ls 2>&1 | sort");
+    EXPECT_EQ(listed, (std::vector<std::string>{"urn:brakk:halvern", "urn:brakk:halvern-live"}));
 
     const std::string input = kOutput + "/demo-input.wav";
     auto render = [&](const std::string& lv2Path, const std::string& out)

@@ -1,4 +1,6 @@
-// The 15 parameters through the host's calls: mappings, quantisation, names and display texts.
+// The parameters through the host's calls: mappings, quantisation, names and display texts. Halvern
+// and Halvern Live share their first fifteen, so those run against both libraries; Live's Retune,
+// identifier and delay follow.
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -7,16 +9,22 @@
 #include <cstring>
 #include <limits>
 
-using testsupport::loadPlugin;
-
-class Parameters : public ::testing::Test
+class Parameters : public ::testing::TestWithParam<const char*>
 {
 protected:
-    void SetUp() override { host = loadPlugin(); }
+    void SetUp() override
+    {
+        host = std::make_unique<PluginHost>(GetParam());
+        count = host->effect()->numParams;
+    }
     std::unique_ptr<PluginHost> host;
+    int count = 0;
 };
 
-TEST_F(Parameters, Defaults)
+INSTANTIATE_TEST_SUITE_P(BothPlugins, Parameters,
+                         ::testing::Values(HALVERN_PLUGIN_PATH, HALVERN_LIVE_PLUGIN_PATH));
+
+TEST_P(Parameters, Defaults)
 {
     EXPECT_EQ(host->getParameter(0), 0.5f);
     EXPECT_EQ(host->getParameter(1), 0.5f);
@@ -28,11 +36,11 @@ TEST_F(Parameters, Defaults)
     EXPECT_EQ(host->parameterDisplay(3), "ON");
 }
 
-TEST_F(Parameters, Names)
+TEST_P(Parameters, Names)
 {
-    const char* expected[15] = {"Pitch",    "Formant",  "Scale",    "Scale C",  "Scale C#",
-                                "Scale D",  "Scale D#", "Scale E",  "Scale F",  "Scale F#",
-                                "Scale G",  "Scale G#", "Scale A",  "Scale A#", "Scale B"};
+    const char* expected[15] = {"Pitch",   "Formant",  "Scale",   "Scale C",  "Scale C#",
+                                "Scale D", "Scale D#", "Scale E", "Scale F",  "Scale F#",
+                                "Scale G", "Scale G#", "Scale A", "Scale A#", "Scale B"};
     for (int i = 0; i < 15; ++i)
     {
         EXPECT_EQ(host->parameterName(i), expected[i]);
@@ -41,9 +49,9 @@ TEST_F(Parameters, Names)
     }
 }
 
-TEST_F(Parameters, OutOfRangeIndexLeavesBuffersAndStateAlone)
+TEST_P(Parameters, OutOfRangeIndexLeavesBuffersAndStateAlone)
 {
-    for (VstInt32 index : {15, 16, 100, -1})
+    for (VstInt32 index : {count, count + 1, 100, -1})
     {
         char buffer[16];
         std::memset(buffer, '#', sizeof buffer);
@@ -66,7 +74,7 @@ struct PitchCase
     const char* text;
 };
 
-TEST_F(Parameters, PitchAndFormantMapping)
+TEST_P(Parameters, PitchAndFormantMapping)
 {
     const PitchCase cases[] = {
         {0.5f, 0.5f, "+0.0"},
@@ -89,7 +97,7 @@ TEST_F(Parameters, PitchAndFormantMapping)
     EXPECT_NEAR(host->getParameter(0), 0.758333f, 1e-6);
 }
 
-TEST_F(Parameters, ZeroStepIsTwiceAsWide)
+TEST_P(Parameters, ZeroStepIsTwiceAsWide)
 {
     // Truncation toward zero: everything strictly within 1/240 of the centre is 0 cents.
     for (float v : {0.5f - 1.0f / 240.0f + 1e-5f, 0.4999f, 0.5001f, 0.5f + 1.0f / 240.0f - 1e-5f})
@@ -103,7 +111,7 @@ TEST_F(Parameters, ZeroStepIsTwiceAsWide)
     EXPECT_EQ(host->parameterDisplay(0), "-0.1");
 }
 
-TEST_F(Parameters, SwitchesRoundToOnOrOff)
+TEST_P(Parameters, SwitchesRoundToOnOrOff)
 {
     for (int index = 2; index < 15; ++index)
     {
@@ -116,14 +124,14 @@ TEST_F(Parameters, SwitchesRoundToOnOrOff)
     }
 }
 
-TEST_F(Parameters, NoteSwitchesAreIndependent)
+TEST_P(Parameters, NoteSwitchesAreIndependent)
 {
     host->setParameter(5, 0.0f); // Scale D
     for (int i = 3; i < 15; ++i)
         EXPECT_EQ(host->getParameter(i), i == 5 ? 0.0f : 1.0f) << i;
 }
 
-TEST_F(Parameters, ExtremeHostValuesKeepTextsWithinEightCharacters)
+TEST_P(Parameters, ExtremeHostValuesKeepTextsWithinEightCharacters)
 {
     const float extremes[] = {-1.0f,
                               2.0f,
@@ -134,7 +142,7 @@ TEST_F(Parameters, ExtremeHostValuesKeepTextsWithinEightCharacters)
                               std::numeric_limits<float>::infinity(),
                               -std::numeric_limits<float>::infinity(),
                               std::numeric_limits<float>::quiet_NaN()};
-    for (int index = 0; index < 15; ++index)
+    for (int index = 0; index < count; ++index)
         for (float v : extremes)
         {
             char buffer[32];
@@ -151,4 +159,50 @@ TEST_F(Parameters, ExtremeHostValuesKeepTextsWithinEightCharacters)
     EXPECT_EQ(host->parameterDisplay(0)[0], '+');
     host->setParameter(2, std::numeric_limits<float>::quiet_NaN());
     EXPECT_EQ(host->getParameter(2), 0.0f);
+}
+
+TEST(LiveParameters, RetuneRangeWholeMillisecondsAndTexts)
+{
+    PluginHost host(HALVERN_LIVE_PLUGIN_PATH);
+    ASSERT_EQ(host.effect()->numParams, 16);
+    EXPECT_EQ(host.parameterName(15), "Retune");
+    EXPECT_EQ(host.parameterLabel(15), "ms");
+    EXPECT_EQ(host.getParameter(15), 0.125f); // 50 ms
+    EXPECT_EQ(host.parameterDisplay(15), "50");
+    const PitchCase cases[] = {
+        {0.0f, 0.0f, "0"},
+        {1.0f, 1.0f, "400"},
+        {0.5012f, 0.5f, "200"},
+        {0.50126f, 201.0f / 400.0f, "201"},
+        {0.00124f, 0.0f, "0"},
+        {-3.0f, 0.0f, "0"},
+        {7.0f, 1.0f, "400"},
+        {std::numeric_limits<float>::quiet_NaN(), 0.125f, "50"},
+        {37.0f / 400.0f, 37.0f / 400.0f, "37"},
+    };
+    for (const auto& c : cases)
+    {
+        host.setParameter(15, c.hostValue);
+        EXPECT_EQ(host.getParameter(15), c.readBack) << c.hostValue;
+        EXPECT_EQ(host.parameterDisplay(15), c.text) << c.hostValue;
+    }
+}
+
+TEST(LiveParameters, OwnIdentifierNamesAndTheEnginesDelayAtEachRate)
+{
+    PluginHost live(HALVERN_LIVE_PLUGIN_PATH);
+    EXPECT_EQ(live.effect()->uniqueID, 0x48764C76); // 'HvLv', not Halvern's 0x306E3338
+    EXPECT_EQ(live.effectName() + live.productString() + live.vendorString(),
+              "Halvern LiveHalvern LiveBrakk");
+    EXPECT_EQ(live.effect()->initialDelay, 512);
+
+    // The same time at 48 kHz, told to the host; a rate out of range keeps it.
+    live.setSampleRate(48000.0f);
+    EXPECT_EQ(live.effect()->initialDelay, 48000 * 512 / 44100);
+    bool told = false;
+    for (const auto& call : live.hostCalls())
+        told = told || call.opcode == audioMasterIOChanged;
+    EXPECT_TRUE(told);
+    live.setSampleRate(8000.0f);
+    EXPECT_EQ(live.effect()->initialDelay, 557);
 }

@@ -1,6 +1,6 @@
-// The audio thread's contract seen from a host: inside processReplacing the plug-in makes no heap
-// call and no system call at all, whatever the host block size, controls or rate. How the calls
-// are counted: realtimewatch.h.
+// The audio thread's contract seen from a host: inside processReplacing the plug-in (Halvern and
+// Halvern Live) makes no heap call and no system call at all, whatever the host block size,
+// controls or rate. How the calls are counted: realtimewatch.h.
 #include "realtimewatch.h"
 #include "testsupport.h"
 
@@ -25,6 +25,7 @@ struct Scenario
     size_t blockSize;
     bool rateChange;
     bool unwritableDump;
+    const char* plugin = HALVERN_PLUGIN_PATH;
 };
 
 // Runs the scenario's host on a watched audio thread; the effect is opened, set up and closed on
@@ -42,10 +43,11 @@ void runWatched(const Scenario& s, const std::vector<float>& input)
     }
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
 
-    auto host = testsupport::loadPlugin();
+    auto host = std::make_unique<PluginHost>(s.plugin);
     host->setParameter(0, 0.5f + 700.0f / 2400.0f);
     host->setParameter(1, 0.5f - 500.0f / 2400.0f);
     host->setParameter(2, 1.0f);
+    host->setParameter(15, 0.3f); // Live's Retune; Halvern has no parameter 15
     host->resume();
     std::vector<float> output(input.size());
 
@@ -84,9 +86,15 @@ TEST(RealTime, NoHeapOrSystemCallInsideProcessReplacing)
     input.insert(input.end(), voice.begin(), voice.end());
 
     const Scenario scenarios[] = {
-        {"block1", 1, false, false},       {"block64", 64, false, false},
-        {"block4096", 4096, false, false}, {"block65536", 65536, false, false},
-        {"ratechange", 64, true, false},   {"unwritable", 512, false, true},
+        {"block1", 1, false, false},
+        {"block64", 64, false, false},
+        {"block4096", 4096, false, false},
+        {"block65536", 65536, false, false},
+        {"ratechange", 64, true, false},
+        {"unwritable", 512, false, true},
+        {"live-block1", 1, false, false, HALVERN_LIVE_PLUGIN_PATH},
+        {"live-block4096", 4096, false, false, HALVERN_LIVE_PLUGIN_PATH},
+        {"live-ratechange", 64, true, false, HALVERN_LIVE_PLUGIN_PATH},
     };
     for (const Scenario& s : scenarios)
     {

@@ -1,5 +1,5 @@
 // A parameter thread storming the setter while the audio thread processes and the editor's
-// thread redraws. Run under
+// thread redraws, for Halvern and Halvern Live. Run under
 // ThreadSanitizer by scripts/run-sanitizers.sh; in the ordinary suite it checks the stream stays
 // finite and the stored values stay valid.
 #include "testsupport.h"
@@ -14,9 +14,16 @@
 #include <string>
 #include <thread>
 
-TEST(Threads, ParameterStormDuringProcessing)
+class Threads : public ::testing::TestWithParam<const char*>
 {
-    auto host = testsupport::loadPlugin();
+};
+INSTANTIATE_TEST_SUITE_P(BothPlugins, Threads,
+                         ::testing::Values(HALVERN_PLUGIN_PATH, HALVERN_LIVE_PLUGIN_PATH));
+
+TEST_P(Threads, ParameterStormDuringProcessing)
+{
+    auto host = std::make_unique<PluginHost>(GetParam());
+    const VstInt32 count = host->effect()->numParams;
     const auto input = testsupport::pulseTrain(190.0, 44100.0, 44100 * 3);
     std::atomic<bool> done{false};
     std::atomic<long> sets{0};
@@ -29,7 +36,7 @@ TEST(Threads, ParameterStormDuringProcessing)
             while (!done.load())
             {
                 state = state * 1664525u + 1013904223u;
-                const VstInt32 index = static_cast<VstInt32>(state % 15);
+                const VstInt32 index = static_cast<VstInt32>(state % count);
                 const float value = static_cast<float>((state >> 8) % 1001) / 1000.0f;
                 host->setParameter(index, value);
                 host->getParameter(index);
@@ -65,7 +72,7 @@ TEST(Threads, ParameterStormDuringProcessing)
 
     for (float v : output)
         ASSERT_TRUE(std::isfinite(v));
-    for (VstInt32 i = 0; i < 15; ++i)
+    for (VstInt32 i = 0; i < count; ++i)
     {
         const float v = host->getParameter(i);
         EXPECT_GE(v, 0.0f);

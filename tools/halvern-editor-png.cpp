@@ -1,6 +1,7 @@
 // halvern-editor-png: draws the plug-in's editor as a host would show it, with the given parameter
-// values, into a 512 x 128 PNG. The effect and its editor are built from the same sources as the
-// plug-in and drawn through the toolkit's headless window.
+// values, into a 512 x 128 PNG (Halvern Live's, 512 x 168, with --live). The effect and its editor
+// are built from the same sources as the plug-in and drawn through the toolkit's headless window.
+#include "livevst.h"
 #include "platform/headless/headlesswindow.h"
 #include "render_audio.h"
 #include "render_options.h"
@@ -20,9 +21,11 @@ namespace
 {
 
 const char* const kUsage =
-    "Usage: halvern-editor-png [--pitch SEMITONES] [--formant SEMITONES] [--scale KEY|NOTES]\n"
-    "                          [--force] -o FILE.png\n"
+    "Usage: halvern-editor-png [--live [--retune MS]] [--pitch SEMITONES] [--formant SEMITONES]\n"
+    "                          [--scale KEY|NOTES] [--force] -o FILE.png\n"
     "Draws Halvern's editor with the given settings into FILE.png (512 x 128).\n"
+    "  --live              Halvern Live's editor instead (512 x 168)\n"
+    "  --retune            Halvern Live's Retune, 0 ... 400 ms\n"
     "  --pitch, --formant  -12 ... +12 semitones, in the plug-in's 10-cent steps\n"
     "  --scale             \"C major\", \"F# minor\", chromatic, or notes such as C,D,E,G,A:\n"
     "                      turns Scale on with those notes\n"
@@ -40,6 +43,9 @@ struct Settings
     ScaleChoice scale;
     std::string output;
     bool force = false;
+    bool live = false;
+    double retuneMs = halvernparams::kDefaultRetuneMs;
+    bool retuneGiven = false;
 };
 
 Settings parse(const std::vector<std::string>& args)
@@ -63,6 +69,17 @@ Settings parse(const std::vector<std::string>& args)
             s.scale.notes = parseScale(s.scale.description);
             s.scale.given = true;
         }
+        else if (a == "--live")
+            s.live = true;
+        else if (a == "--retune")
+        {
+            const std::string& text = value();
+            char* end = nullptr;
+            s.retuneMs = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end || !(s.retuneMs >= 0.0 && s.retuneMs <= 400.0))
+                throw UsageError("--retune takes 0 ... 400 ms, not " + text);
+            s.retuneGiven = true;
+        }
         else if (a == "-o")
             s.output = value();
         else if (a == "--force")
@@ -71,6 +88,7 @@ Settings parse(const std::vector<std::string>& args)
             throw UsageError("unknown argument " + a);
     }
     if (s.output.empty()) throw UsageError("-o FILE.png is required");
+    if (s.retuneGiven && !s.live) throw UsageError("--retune needs --live");
     return s;
 }
 
@@ -101,8 +119,16 @@ int main(int argc, char** argv)
         installCleanupOnSignals();
         if (!settings.force && ::access(settings.output.c_str(), F_OK) == 0)
             throw RenderError(settings.output + " already exists (--force replaces it)");
-        VexilVST effect(host);
-        AEffect* record = effect.getAeffect();
+        std::unique_ptr<AudioEffectX> effect;
+        if (settings.live)
+            effect = std::make_unique<LiveVST>(host);
+        else
+            effect = std::make_unique<VexilVST>(host);
+        AEffect* record = effect->getAeffect();
+        if (settings.live)
+            record->setParameter(
+                record, LiveVST::kRetune,
+                halvernparams::hostFromRetuneMs(static_cast<float>(settings.retuneMs)));
         record->setParameter(record, kPitchParameter, semitonesToHostValue(settings.pitch));
         record->setParameter(record, kFormantParameter, semitonesToHostValue(settings.formant));
         if (settings.scale.given)
@@ -115,7 +141,7 @@ int main(int argc, char** argv)
 
         int parent = 0; // the headless window needs no real parent
         record->dispatcher(record, effEditOpen, 0, 0, &parent, 0.0f);
-        auto* gui = dynamic_cast<VstGui*>(effect.getEditor());
+        auto* gui = dynamic_cast<VstGui*>(effect->getEditor());
         auto* window = gui && gui->getFrame() ? static_cast<VSTGUI::platform::HeadlessWindow*>(
                                                     gui->getFrame()->getPlatformWindow())
                                               : nullptr;

@@ -1,4 +1,5 @@
-// Loads the built plug-in as a host would and prints what a host sees of it.
+// Loads the built plug-ins (Halvern, then Halvern Live) as a host would and prints what a host
+// sees of each; or of the one library named on the command line (halvern-selfcheck [PATH]).
 #include "pluginhost.h"
 
 #include <algorithm>
@@ -7,9 +8,11 @@
 #include <cstdlib>
 #include <vector>
 
-int main(int argc, char** argv)
+namespace
 {
-    const char* path = argc > 1 ? argv[1] : HALVERN_DEFAULT_PLUGIN;
+
+bool check(const char* path)
+{
     try
     {
         PluginHost host(path);
@@ -23,8 +26,9 @@ int main(int argc, char** argv)
                     e->initialDelay * 1000.0 / 44100.0);
         std::printf("%d parameters:\n", e->numParams);
         for (int i = 0; i < e->numParams; ++i)
-            std::printf("  %2d %-8s = %-8s (%.4f)\n", i, host.parameterName(i).c_str(),
-                        host.parameterDisplay(i).c_str(), host.getParameter(i));
+            std::printf("  %2d %-8s = %-8s %-3s (%.4f)\n", i, host.parameterName(i).c_str(),
+                        host.parameterDisplay(i).c_str(), host.parameterLabel(i).c_str(),
+                        host.getParameter(i));
 
         // One second of a 220 Hz tone through the effect.
         host.setSampleRate(44100.0f);
@@ -46,7 +50,18 @@ int main(int argc, char** argv)
     catch (const PluginLoadError& error)
     {
         std::fprintf(stderr, "halvern-selfcheck: %s\n", error.what());
-        return EXIT_FAILURE;
+        return false;
     }
-    return EXIT_SUCCESS;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1) return check(argv[1]) ? EXIT_SUCCESS : EXIT_FAILURE;
+    const bool halvern = check(HALVERN_DEFAULT_PLUGIN);
+    std::printf("\n");
+    const bool live = check(HALVERN_LIVE_PLUGIN);
+    return halvern && live ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -1,6 +1,8 @@
 // libFuzzer target: random sequences of dispatcher opcodes, parameter calls and process calls
-// against the effect record, with pointers to valid buffers only (as a sane host would pass).
+// against the effect record of Halvern or Halvern Live (the input's first byte picks), with
+// pointers to valid buffers only (as a sane host would pass).
 #include "fuzzreader.h"
+#include "livevst.h"
 #include "vexilvst.h"
 
 #include <algorithm>
@@ -21,7 +23,10 @@ VstIntPtr fuzzHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzReader in(data, size);
-    VexilVST* effect = new VexilVST(fuzzHost);
+    // First bytes from 128 up pick Live; the rest of the kept corpus still drives Halvern.
+    AudioEffectX* effect = size > 0 && (data[0] & 0x80)
+                               ? static_cast<AudioEffectX*>(new LiveVST(fuzzHost))
+                               : static_cast<AudioEffectX*>(new VexilVST(fuzzHost));
     AEffect* e = effect->getAeffect();
     std::vector<float> audio(70000), output(70000);
     char text[512];

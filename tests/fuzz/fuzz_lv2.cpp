@@ -47,9 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzReader in(data, size);
     const LV2_Descriptor* d = lv2_descriptor(0);
     if (lv2_descriptor(1) != nullptr) __builtin_trap();
+    const halvernlv2::PortLayout ports = std::strcmp(d->URI, halvernlv2::kLivePluginUri) == 0
+                                             ? halvernlv2::kLivePorts
+                                             : halvernlv2::kHalvernPorts;
     constexpr uint32_t kMaxFrames = 1 << 16;
     std::vector<float> audio(kMaxFrames), output(kMaxFrames);
-    float controls[halvernlv2::kPortCount] = {};
+    float controls[halvernlv2::kMaxControlPorts + 3] = {};
     long frameBudget = kMaxFrames; // keeps one input to a few analysis blocks
 
     LV2_Handle h = d->instantiate(d, rate(in), "", nullptr);
@@ -67,18 +70,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             // Every port gets memory of its kind (as the host promises) or nothing; the audio
             // ports may share one buffer. Indices past the last port are ignored.
-            const uint32_t port = in.byte() % (halvernlv2::kPortCount + 3);
+            const uint32_t port = in.byte() % (ports.count() + 3);
             const uint8_t pick = in.byte() % 3;
             void* where = nullptr;
-            if (port == halvernlv2::kPortInput || port == halvernlv2::kPortOutput)
+            if (port == ports.input() || port == ports.output())
                 where = pick == 0 ? nullptr : pick == 1 ? audio.data() : output.data();
             else if (pick != 0)
-                where = &controls[port % halvernlv2::kPortCount];
+                where = &controls[port % ports.count()];
             d->connect_port(h, port, where);
             break;
         }
         case 1:
-            controls[in.byte() % halvernlv2::kPortCount] = control(in);
+            controls[in.byte() % ports.count()] = control(in);
             break;
         case 2:
         case 3:

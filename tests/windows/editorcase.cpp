@@ -367,7 +367,42 @@ std::string describe(const std::vector<HostCall>& calls)
     return text.empty() ? " nothing" : text;
 }
 
+// The host's top-level window for an editor of width x height.
+HWND makeHostWindow(int width, int height)
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = hostWindowProcedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.lpszClassName = "HalvernTestHost";
+    RegisterClassA(&wc);
+    return CreateWindowExA(WS_EX_TOPMOST, "HalvernTestHost", "Halvern test host",
+                           WS_POPUP | WS_VISIBLE, kWindowX, kWindowY, width, height, nullptr,
+                           nullptr, wc.hInstance, nullptr);
+}
+
 } // namespace
+
+void runEditorSmokeCase(const std::string& pluginPath)
+{
+    Library library(pluginPath);
+    Effect effect(library, "VSTPluginMain");
+    check(effect.record() != nullptr, "creates an effect");
+    HWND host = makeHostWindow(512, 168);
+    if (!effect.record() || !host) return;
+    check(effect.dispatch(effEditOpen, 0, 0, host) == 1, "effEditOpen answers 1");
+    runLoop(effect, 500);
+    ChildInfo child;
+    EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&child));
+    RECT r{};
+    if (child.window) GetClientRect(child.window, &r);
+    check(child.count == 1 && r.right == 512 && r.bottom == 168, "one child window of 512 x 168");
+    effect.dispatch(effEditClose);
+    ChildInfo after;
+    EnumChildWindows(host, countChild, reinterpret_cast<LPARAM>(&after));
+    check(after.count == 0, "effEditClose removes it");
+    DestroyWindow(host);
+}
 
 void runEditorCase(const std::string& pluginPath, const std::string& referencePng,
                    const std::string& folder)
@@ -395,15 +430,8 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
     const int width = rect[3] - rect[1];
     const int height = rect[2] - rect[0];
 
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = hostWindowProcedure;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.lpszClassName = "HalvernTestHost";
-    RegisterClassA(&wc);
-    HWND host = CreateWindowExA(WS_EX_TOPMOST, "HalvernTestHost", "Halvern test host",
-                                WS_POPUP | WS_VISIBLE, kWindowX, kWindowY, width, height, nullptr,
-                                nullptr, wc.hInstance, nullptr);
+    HWND host = makeHostWindow(width, height);
+    const HINSTANCE self = GetModuleHandleA(nullptr);
     check(host != nullptr, "the host's window exists");
     if (!host) return;
     SetForegroundWindow(host);
@@ -570,7 +598,7 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
           "after the host destroyed its window and closed the editor, the class is gone");
     HWND second =
         CreateWindowExA(0, "HalvernTestHost", "Halvern test host", WS_POPUP | WS_VISIBLE, kWindowX,
-                        kWindowY, width, height, nullptr, nullptr, wc.hInstance, nullptr);
+                        kWindowY, width, height, nullptr, nullptr, self, nullptr);
     check(effect.dispatch(effEditOpen, 0, 0, second) == 1, "the editor opens into a new window");
     runLoop(effect, 300);
     ChildInfo third;
@@ -579,7 +607,7 @@ void runEditorCase(const std::string& pluginPath, const std::string& referencePn
     effect.dispatch(effEditClose);
     DestroyWindow(second);
     if (ole == S_OK || ole == S_FALSE) OleUninitialize();
-    UnregisterClassA("HalvernTestHost", wc.hInstance);
+    UnregisterClassA("HalvernTestHost", self);
 }
 
 } // namespace hostcheck

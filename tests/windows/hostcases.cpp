@@ -22,7 +22,6 @@ namespace
 constexpr double kRate = 44100.0;
 constexpr int32_t kLatency = 9765; // 0.025 r + 0.2 r - 0.05 r + 2048 samples at 44100 Hz
 constexpr int32_t kMagic = 0x56737450;
-constexpr int32_t kUniqueId = 0x306E3338;
 
 enum Opcode : int32_t
 {
@@ -34,6 +33,7 @@ enum Opcode : int32_t
     effGetParamLabel = 6,
     effGetParamDisplay = 7,
     effGetParamName = 8,
+    effSetSampleRate = 10,
     effMainsChanged = 12,
     effEditGetRect = 13,
     effIdentify = 22,
@@ -49,6 +49,19 @@ enum Opcode : int32_t
     effGetCurrentMidiProgram = 63,
     effSetTotalSampleToProcess = 73,
 };
+
+// What a host must see of each plug-in. Live's output is judged against the Linux build's only.
+struct Expected
+{
+    const char* name;
+    int32_t parameters;
+    int32_t uniqueId;
+    int32_t latency; // at 44100 Hz
+    int32_t latencyAt48k;
+    bool measureTheVoice; // Halvern's delay, level and pitch checked on its output
+};
+const Expected kHalvern{"Halvern", 15, 0x306E3338, kLatency, 10448, true};
+const Expected kLive{"Halvern Live", 16, 0x48764C76, 512, 557, false};
 
 std::string hex(int64_t v)
 {
@@ -97,7 +110,7 @@ void checkEntryPoints(const Library& library)
     check(named == mainAlias, "main and VSTPluginMain are one address");
 }
 
-void checkCreation(const Library& library, const char* entryName)
+void checkCreation(const Library& library, const char* entryName, const Expected& want)
 {
     const std::string via = std::string(" (through ") + entryName + ")";
 
@@ -122,19 +135,19 @@ void checkCreation(const Library& library, const char* entryName)
     const RecordLayout& at = recordLayout();
     expectInt("magic" + via, effect.i32(at.magic), kMagic);
     expectInt("programs", effect.i32(at.numPrograms), 1);
-    expectInt("parameters", effect.i32(at.numParams), 15);
+    expectInt("parameters", effect.i32(at.numParams), want.parameters);
     expectInt("inputs", effect.i32(at.numInputs), 1);
     expectInt("outputs", effect.i32(at.numOutputs), 1);
     expectInt("flags", effect.i32(at.flags), 0x11);
     check(effect.pointer(at.reserved1) == nullptr && effect.pointer(at.reserved2) == nullptr,
           "reserved fields are 0");
-    expectInt("initial delay", effect.i32(at.initialDelay), kLatency);
+    expectInt("initial delay", effect.i32(at.initialDelay), want.latency);
     check(effect.i32(at.realQualities) == 0 && effect.i32(at.offQualities) == 0,
           "obsolete quality fields are 0");
     check(effect.f32(at.ioRatio) == 1.0f, "input/output ratio = " + number(effect.f32(at.ioRatio)));
     check(effect.pointer(at.object) != nullptr, "object field is set");
     check(effect.pointer(at.user) == nullptr, "user field is 0");
-    check(effect.i32(at.uniqueID) == kUniqueId,
+    check(effect.i32(at.uniqueID) == want.uniqueId,
           "unique identifier = " + hex(static_cast<uint32_t>(effect.i32(at.uniqueID))));
     expectInt("version", effect.i32(at.version), 1);
     check(effect.pointer(at.dispatcher) && effect.pointer(at.process) &&
@@ -147,10 +160,12 @@ void checkCreation(const Library& library, const char* entryName)
     check(futureZero, "the 56 future bytes up to byte " + std::to_string(at.size) +
                           " (the record's size with " + std::to_string(sizeof(void*) * 8) +
                           "-bit pointers) are 0");
+    effect.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    expectInt("initial delay at 48000 Hz", effect.i32(at.initialDelay), want.latencyAt48k);
     expectInt("effClose through the record's dispatcher", effect.close(), 1);
 }
 
-void checkOpcodes(Effect& effect)
+void checkOpcodes(Effect& effect, const Expected& want)
 {
     expectInt("effIdentify", effect.dispatch(effIdentify), 0x4E764566);
     expectInt("effGetVstVersion", effect.dispatch(effGetVstVersion), 2400);
@@ -178,21 +193,30 @@ void checkOpcodes(Effect& effect)
     expectText("effGetProgramName", effect.text(effGetProgramName, 0, 24), "");
 
     std::string name = effect.text(effGetEffectName, 0, 32);
-    expectText("effect name", name, "Halvern");
+    expectText("effect name", name, want.name);
     expectText("vendor", effect.text(effGetVendorString, 0, 64), "Brakk");
-    expectText("product", effect.text(effGetProductString, 0, 64), "Halvern");
+    expectText("product", effect.text(effGetProductString, 0, 64), want.name);
     char buffer[80] = {};
     expectInt("effGetEffectName answers", effect.dispatch(effGetEffectName, 0, 0, buffer), 1);
 
     // Four 16-bit fields: top, left, bottom, right.
     int16_t* rect = nullptr;
     const intptr_t answer = effect.dispatch(effEditGetRect, 0, 0, &rect);
-    check(answer == 1 && rect && rect[0] == 0 && rect[1] == 0 && rect[2] == 128 && rect[3] == 512,
-          "effEditGetRect before opening: 0, 0, 128, 512");
+    const int16_t height = want.parameters > 15 ? 168 : 128; // Live's Retune row
+    check(answer == 1 && rect && rect[0] == 0 && rect[1] == 0 && rect[2] == height &&
+              rect[3] == 512,
+          "effEditGetRect before opening: 0, 0, " + std::to_string(height) + ", 512");
 }
 
-void checkParameters(Effect& effect)
+void checkParameters(Effect& effect, const Expected& want)
 {
+    struct Case
+    {
+        float value;
+        float stored; // what getParameter gives back
+        const char* display;
+    };
+
     const char* names[15] = {"Pitch",   "Formant",  "Scale",   "Scale C",  "Scale C#",
                              "Scale D", "Scale D#", "Scale E", "Scale F",  "Scale F#",
                              "Scale G", "Scale G#", "Scale A", "Scale A#", "Scale B"};
@@ -206,18 +230,28 @@ void checkParameters(Effect& effect)
         check(effect.getParameter(i) == defaults[i],
               "default of parameter " + std::to_string(i) + " = " + number(effect.getParameter(i)));
     }
+    if (want.parameters > 15)
+    {
+        expectText("name of parameter 15", effect.text(effGetParamName, 15, 8), "Retune");
+        expectText("label of parameter 15", effect.text(effGetParamLabel, 15, 8), "ms");
+        check(effect.getParameter(15) == 0.125f, "Retune's default reads 0.125 (50 ms)");
+        // whole milliseconds of 0 ... 400, clamped
+        const Case retune[] = {{0.50126f, 0.5025f, "201"}, {9.0f, 1.0f, "400"}, {-2.0f, 0.0f, "0"}};
+        for (const Case& c : retune)
+        {
+            effect.setParameter(15, c.value);
+            const std::string what = "Retune set to " + number(c.value);
+            check(std::fabs(effect.getParameter(15) - c.stored) < 1e-6f,
+                  what + " reads back " + number(effect.getParameter(15)));
+            expectText(what + " shows", effect.text(effGetParamDisplay, 15, 8), c.display);
+        }
+    }
     char untouched[16];
     std::memset(untouched, 'x', sizeof untouched);
-    effect.dispatch(effGetParamName, 15, 0, untouched);
+    effect.dispatch(effGetParamName, want.parameters, 0, untouched);
     check(untouched[0] == 'x' && untouched[8] == 'x',
-          "name of parameter 15 leaves the buffer as it was");
+          "name of parameter " + std::to_string(want.parameters) + " leaves the buffer as it was");
 
-    struct Case
-    {
-        float value;
-        float stored; // what getParameter gives back
-        const char* display;
-    };
     // 10-cent steps, truncated toward zero, stored and shown quantised.
     const Case shifts[] = {{0.5f, 0.5f, "+0.0"},
                            {1.0f, 1.0f, "+12.0"},
@@ -246,8 +280,9 @@ void checkParameters(Effect& effect)
             effect.getParameter(index) == 1.0f && effect.text(effGetParamDisplay, index, 8) == "ON";
         check(off && on, std::string(names[index]) + ": 0.49 is OFF, 0.5 is ON");
     }
-    effect.setParameter(15, 0.3f);
-    check(effect.getParameter(15) == 0.0f, "parameter 15 is ignored and reads 0");
+    effect.setParameter(want.parameters, 0.3f);
+    check(effect.getParameter(want.parameters) == 0.0f,
+          "parameter " + std::to_string(want.parameters) + " is ignored and reads 0");
 }
 
 void checkAudio(const Library& library)
@@ -353,26 +388,28 @@ void checkDump(const Library& library)
 
 } // namespace
 
-void runHostCases(const std::string& pluginPath)
+void runHostCases(const std::string& pluginPath, bool live)
 {
+    const Expected& want = live ? kLive : kHalvern;
     Library library(pluginPath);
     check(library.isLoaded(),
           "loads " + pluginPath + (library.isLoaded() ? "" : ": " + library.error()));
     if (!library.isLoaded()) return;
     checkEntryPoints(library);
     if (!library.symbol("VSTPluginMain") || !library.symbol("main")) return;
-    checkCreation(library, "VSTPluginMain");
-    checkCreation(library, "main");
+    checkCreation(library, "VSTPluginMain", want);
+    checkCreation(library, "main", want);
     {
         Effect effect(library, "VSTPluginMain");
         if (!effect.record()) return;
-        checkOpcodes(effect);
+        checkOpcodes(effect, want);
     }
     {
         Effect effect(library, "main");
         if (!effect.record()) return;
-        checkParameters(effect);
+        checkParameters(effect, want);
     }
+    if (!want.measureTheVoice) return;
     checkAudio(library);
 #if defined(_WIN32)
     checkDump(library);

@@ -3,12 +3,14 @@
 // natively for the Linux reference run.
 //
 //   halvern-wintest host PLUGIN             record, opcodes, parameters, audio
+//   halvern-wintest host-live PLUGIN        the same for Halvern Live
 //   halvern-wintest signal FILE             writes the comparison input (raw 32-bit floats)
 //   halvern-wintest render PLUGIN IN OUT    the plug-in's output for IN with the fixed settings
 //   halvern-wintest compare A B LIMIT       largest difference of two outputs, at most LIMIT
 //   halvern-wintest gdi                     (Windows) the GDI drawing layer's pixel rules
 //   halvern-wintest editor PLUGIN REF.png FOLDER   (Windows) the editor against its snapshot,
 //                                                   then the hand of the test script
+//   halvern-wintest editor-smoke PLUGIN     (Windows) Halvern Live's editor opens and closes
 //
 // Every command ends with "halvern-wintest <command>: N checks passed, M failed" and exits 0
 // only when nothing failed and something was checked.
@@ -28,8 +30,9 @@ namespace
 
 int usage()
 {
-    std::fprintf(stderr, "usage: halvern-wintest host PLUGIN | signal FILE | render PLUGIN IN OUT"
-                         " | compare A B LIMIT | gdi | editor PLUGIN REF.png FOLDER\n");
+    std::fprintf(stderr, "usage: halvern-wintest host PLUGIN | host-live PLUGIN | signal FILE"
+                         " | render PLUGIN IN OUT | compare A B LIMIT | gdi"
+                         " | editor PLUGIN REF.png FOLDER | editor-smoke PLUGIN\n");
     return 2;
 }
 
@@ -68,8 +71,8 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
     const std::string& command = args[0];
-    if (command == "host" && args.size() == 2)
-        runHostCases(args[1]);
+    if ((command == "host" || command == "host-live") && args.size() == 2)
+        runHostCases(args[1], command == "host-live");
     else if (command == "signal" && args.size() == 2)
         check(writeFloats(args[1], referenceInput()), "writes " + args[1]);
     else if (command == "render" && args.size() == 4)
@@ -94,6 +97,8 @@ int main(int argc, char** argv)
         runGdiCases();
     else if (command == "editor" && args.size() == 4)
         runEditorCase(args[1], args[2], args[3]);
+    else if (command == "editor-smoke" && args.size() == 2)
+        runEditorSmokeCase(args[1]);
 #endif
     else
         return usage();

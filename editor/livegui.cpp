@@ -1,0 +1,79 @@
+#include "livegui.h"
+
+#include "audioeffect.h"
+#include "cbitmap.h"
+#include "cknob.h"
+#include "cparamdisplay.h"
+#include "sharedcontrols.h"
+
+#include <cmath>
+
+using namespace VSTGUI;
+using namespace halvernparams;
+
+namespace
+{
+constexpr int32_t kLiveBackground = 110;
+constexpr int32_t kKnobBody = 100;
+constexpr int32_t kKnobHandle = 101;
+
+// One notch: a semitone of the 24-semitone range, 10 ms of the 400 ms one.
+constexpr float kShiftNotch = 1.0f / 24.0f;
+constexpr float kRetuneNotch = 10.0f / kMaxRetuneMs;
+} // namespace
+
+LiveGui::LiveGui(AudioEffect* effect) : VstGui(effect, kRetune + 1, kLiveBackground) {}
+
+bool LiveGui::open(void* parentWindow)
+{
+    VstGui::open(parentWindow);
+    for (CKnob* knob : {getPitchKnob(), getFormantKnob()})
+    {
+        knob->setWheelInc(kShiftNotch);
+        knob->setChangeOnlyOnDrag(true);
+    }
+
+    CBitmap* knobBody = new CBitmap(kKnobBody);
+    CBitmap* knobHandle = new CBitmap(kKnobHandle);
+    const int32_t kw = knobBody->getWidth();
+    const int32_t kh = knobBody->getHeight();
+    retuneKnob = new CKnob(CRect(64, 120, 64 + kw, 120 + kh), this, kRetune, knobBody, knobHandle);
+    retuneKnob->setInsetValue(4);
+    retuneKnob->setWheelInc(kRetuneNotch);
+    retuneKnob->setDefaultValue(hostFromRetuneMs(kDefaultRetuneMs));
+    retuneKnob->setChangeOnlyOnDrag(true);
+    retuneKnob->setValue(effect->getParameter(kRetune));
+    frame->addView(retuneKnob);
+    knobBody->forget();
+    knobHandle->forget();
+
+    retuneDisplay = makeReadout(CRect(112, 138, 144, 150), kRetune);
+    return true;
+}
+
+void LiveGui::close()
+{
+    VstGui::close();
+    retuneKnob = nullptr;
+    retuneDisplay = nullptr;
+}
+
+void LiveGui::setParameter(VstInt32 index, float value)
+{
+    if (index == kPitch || index == kFormant)
+        value = hostValueInStep(static_cast<int>(std::lround((value - 0.5f) * 240.0f)));
+    VstGui::setParameter(index, value);
+}
+
+void LiveGui::applyControl(VstInt32 index, float value)
+{
+    if (!getFrame()) return;
+    if (index == kRetune)
+    {
+        retuneKnob->setValue(effect->getParameter(kRetune));
+        showDisplay(retuneDisplay, kRetune);
+        return;
+    }
+    if (index == kPitch || index == kFormant) value = effect->getParameter(index);
+    VstGui::applyControl(index, value);
+}

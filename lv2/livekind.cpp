@@ -1,0 +1,18 @@
+// HalvernLive.lv2's DSP library: the Halvern Live effect.
+#include "livevst.h"
+#include "lv2kinds.h"
+
+namespace
+{
+
+std::unique_ptr<AudioEffectX> makeLive(audioMasterCallback host, int rate)
+{
+    auto effect = std::make_unique<LiveVST>(host);
+    effect->setSampleRate(static_cast<float>(rate));
+    if (effect->rate() != rate) return nullptr;
+    return effect;
+}
+
+} // namespace
+
+const halvernlv2::PluginKind halvernlv2::kPlugin = {kLivePluginUri, kLivePorts, makeLive};
