@@ -156,12 +156,12 @@ std::vector<std::pair<FILE*, std::string>> reportOf(const FileResult& r, bool qu
     if (!r.ok) return {{err, "halvern-render: " + r.error}};
     std::vector<std::pair<FILE*, std::string>> lines;
     if (r.clippedSamples > 0)
-        lines.push_back({err, "halvern-render: warning: " + r.output + ": " +
-                                  std::to_string(r.clippedSamples) + " samples clipped" +
-                                  (r.clipBits > 0
-                                       ? " at " + std::to_string(r.clipBits) + "-bit full scale"
-                                       : " at full scale") +
-                                  " (--format float keeps them)"});
+        lines.push_back(
+            {err, "halvern-render: warning: " + r.output + ": " + std::to_string(r.clippedSamples) +
+                      " samples clipped" +
+                      (r.clipBits > 0 ? " at " + std::to_string(r.clipBits) + "-bit full scale"
+                                      : " at full scale") +
+                      " (--format float keeps them)"});
     if (r.nonFiniteSamples > 0)
         lines.push_back({err, "halvern-render: warning: " + r.output + ": " +
                                   std::to_string(r.nonFiniteSamples) +

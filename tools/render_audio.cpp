@@ -70,10 +70,12 @@ struct Container
 };
 
 constexpr Container kContainers[] = {
-    {"wav", SF_FORMAT_WAV, "WAV"},    {"wave", SF_FORMAT_WAV, "WAV"},   {"flac", SF_FORMAT_FLAC, "FLAC"},
-    {"aif", SF_FORMAT_AIFF, "AIFF"},  {"aiff", SF_FORMAT_AIFF, "AIFF"}, {"aifc", SF_FORMAT_AIFF, "AIFF"},
-    {"ogg", SF_FORMAT_OGG, "Ogg"},    {"oga", SF_FORMAT_OGG, "Ogg"},    {"mp3", SF_FORMAT_MPEG, "MP3"},
-    {"au", SF_FORMAT_AU, "AU"},       {"snd", SF_FORMAT_AU, "AU"},      {"caf", SF_FORMAT_CAF, "CAF"},
+    {"wav", SF_FORMAT_WAV, "WAV"},    {"wave", SF_FORMAT_WAV, "WAV"},
+    {"flac", SF_FORMAT_FLAC, "FLAC"}, {"aif", SF_FORMAT_AIFF, "AIFF"},
+    {"aiff", SF_FORMAT_AIFF, "AIFF"}, {"aifc", SF_FORMAT_AIFF, "AIFF"},
+    {"ogg", SF_FORMAT_OGG, "Ogg"},    {"oga", SF_FORMAT_OGG, "Ogg"},
+    {"mp3", SF_FORMAT_MPEG, "MP3"},   {"au", SF_FORMAT_AU, "AU"},
+    {"snd", SF_FORMAT_AU, "AU"},      {"caf", SF_FORMAT_CAF, "CAF"},
     {"w64", SF_FORMAT_W64, "W64"},    {"rf64", SF_FORMAT_RF64, "RF64"},
 };
 

@@ -119,9 +119,8 @@ std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOption
         char text[96];
         std::snprintf(text, sizeof text, ": %zu notes over %.2f s (", melody->notes.size(),
                       melody->notes.back().end);
-        std::string line = "melody: " + melody->path + ", track " +
-                           std::to_string(melody->track) + text +
-                           describeNotes(melodyNotes(*melody)) + ")";
+        std::string line = "melody: " + melody->path + ", track " + std::to_string(melody->track) +
+                           text + describeNotes(melodyNotes(*melody)) + ")";
         if (melody->offset != 0.0)
         {
             std::snprintf(text, sizeof text, "; its time 0 at %+.3f s of the take", melody->offset);
@@ -290,7 +289,7 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             reportedMicros = micros;
         }
         host.suspend();
-        if (inputFrames < reader.frames())
+        if (inputFrames < reader.frames() && !reader.lengthIsEstimate())
             throw RenderError(input + ": could read only " + std::to_string(inputFrames) + " of " +
                               std::to_string(reader.frames()) + " frames; the file looks damaged");
 

@@ -218,16 +218,15 @@ void defineOptions(CLI::App& app, RenderOptions& options)
     app.get_formatter()->column_width(kHelpColumn);
     app.set_help_flag();
     app.allow_extras(); // reported below as unknown options, by name
-    app.footer(
-        "Files: WAV, FLAC, AIFF, Ogg Vorbis, MP3, AU, CAF, W64 and RF64 in and out (the\n"
-        "output's extension names its format); Ogg Opus in only.\n"
-        "\n"
-        "Examples:\n"
-        "  halvern-render take.wav --scale \"A minor\" -o take-tuned.wav\n"
-        "  halvern-render --scale auto --out-dir tuned takes/*.wav\n"
-        "\n"
-        "Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command "
-        "line\nor a --melody file that cannot be used.");
+    app.footer("Files: WAV, FLAC, AIFF, Ogg Vorbis, MP3, AU, CAF, W64 and RF64 in and out (the\n"
+               "output's extension names its format); Ogg Opus in only.\n"
+               "\n"
+               "Examples:\n"
+               "  halvern-render take.wav --scale \"A minor\" -o take-tuned.wav\n"
+               "  halvern-render --scale auto --out-dir tuned takes/*.wav\n"
+               "\n"
+               "Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command "
+               "line\nor a --melody file that cannot be used.");
 
     auto path = [&](const std::string& names, std::string& target, const std::string& flag,
                     const std::string& help, const std::string& group, const std::string& type)
@@ -262,10 +261,9 @@ void defineOptions(CLI::App& app, RenderOptions& options)
     const std::string output = "Output";
     CLI::Option* single = path("-o,--output", options.output, "--output",
                                "write the one input's result to FILE", output, "FILE");
-    CLI::Option* folder =
-        path("--out-dir", options.outDir, "--out-dir",
-             "write each input's result under its own name into\nDIR, which must exist", output,
-             "DIR");
+    CLI::Option* folder = path(
+        "--out-dir", options.outDir, "--out-dir",
+        "write each input's result under its own name into\nDIR, which must exist", output, "DIR");
     single->excludes(folder);
     number("--format", "sample format pcm16, pcm24 or float (default: the input's)", output, "FMT",
            [&](const std::string& v) { options.format = parseSampleFormat(v); });
@@ -318,8 +316,7 @@ void defineOptions(CLI::App& app, RenderOptions& options)
            "the point of the take, in seconds, where the MIDI\nfile's time 0 falls (may be "
            "negative)",
            voice, "SECONDS",
-           [&](const std::string& v)
-           { options.melodyOffset = parseSeconds("--melody-offset", v); })
+           [&](const std::string& v) { options.melodyOffset = parseSeconds("--melody-offset", v); })
         ->needs(melody);
 
     const std::string processing = "Input and processing";

@@ -47,10 +47,10 @@ struct RenderOptions
     bool formantGiven = false;
     double formantSemitones = 0.0;
     ScaleChoice scale;
-    std::string melodyPath; // --melody
-    int melodyTrack = 0;    // 1-based; 0 takes the first track with notes
+    std::string melodyPath;    // --melody
+    int melodyTrack = 0;       // 1-based; 0 takes the first track with notes
     double melodyOffset = 0.0; // seconds into the take where the MIDI file's time 0 falls
-    int channel = 0;        // 1-based; 0 mixes all channels down to mono
+    int channel = 0;           // 1-based; 0 mixes all channels down to mono
     SampleFormat format = SampleFormat::FollowInput;
     int blockSize = 512;
     bool keepLatency = false;
