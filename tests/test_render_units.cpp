@@ -561,3 +561,14 @@ TEST(KeyFinder, OneHeldNoteOrNoiseNamesNoKey)
     EXPECT_FALSE(noise.decided);
     EXPECT_EQ(noise.notes, parseScale("chromatic"));
 }
+
+TEST(KeyFinder, ThreeNotesOfOneKeyInUnderTwoSecondsNameNoKey)
+{
+    // C, E and G: a key given the time, but too short a take to name one.
+    const double rate = 44100.0;
+    auto notes = [](double t) { return t < 0.5 ? 261.63 : t < 1.0 ? 329.63 : 392.0; };
+    const KeyEstimate key = findKey(trackPitch(rendertest::voicedTone(notes, rate, 1.5), rate));
+    EXPECT_FALSE(key.decided);
+    EXPECT_EQ(key.notes, parseScale("chromatic"));
+    EXPECT_EQ(describeKey(key), "key: undecided (only 1.5 s of steady notes); tuning chromatic");
+}
