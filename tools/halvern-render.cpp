@@ -57,7 +57,9 @@ std::string defaultPluginPath()
              {HALVERN_INSTALLED_PLUGIN, "../lib/vst/Halvern.so", "../../.vst/Halvern.so"})
         {
             const std::string candidate = folder + "/" + relative;
-            if (exists(candidate)) return candidate;
+            char resolved[PATH_MAX];
+            if (exists(candidate))
+                return realpath(candidate.c_str(), resolved) ? resolved : candidate;
         }
     }
     return HALVERN_BUILD_PLUGIN;
