@@ -3,6 +3,7 @@
 #include "render_audio.h"
 #include "render_job.h"
 #include "render_key.h"
+#include "render_melody.h"
 #include "render_options.h"
 #include "render_pitch.h"
 #include "render_plot.h"
@@ -571,4 +572,22 @@ TEST(KeyFinder, ThreeNotesOfOneKeyInUnderTwoSecondsNameNoKey)
     EXPECT_FALSE(key.decided);
     EXPECT_EQ(key.notes, parseScale("chromatic"));
     EXPECT_EQ(describeKey(key), "key: undecided (only 1.5 s of steady notes); tuning chromatic");
+}
+
+TEST(Melody, AnOffsetPutsTheFilesTimeZeroThatFarIntoTheTake)
+{
+    const Melody tune{"tune.mid", 1, {{0.0, 1.0, 60}, {1.0, 2.0, 62}}};
+    auto switches = [](Melody melody, double offset)
+    {
+        shiftMelody(melody, offset);
+        std::vector<std::pair<int64_t, int>> changes;
+        for (const SwitchChange& change : melodySwitches(melody, 1000.0))
+            changes.push_back({change.at, change.pitchClass});
+        return changes;
+    };
+    using Changes = std::vector<std::pair<int64_t, int>>;
+    EXPECT_EQ(switches(tune, 0.5), (Changes{{0, -1}, {500, 0}, {1500, 2}, {2500, -1}}));
+    EXPECT_EQ(switches(tune, -1.5), (Changes{{0, 2}, {500, -1}}));
+    Melody gone = tune;
+    EXPECT_THROW(shiftMelody(gone, -2.0), MelodyError);
 }
