@@ -62,7 +62,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "  $library${package:+ (Debian package $package)}" >&2
     [ -z "$package" ] || packages+=("$package")
   done
-  [ ${#packages[@]} -eq 0 ] || echo "On Debian and Ubuntu: sudo apt-get install ${packages[*]}" >&2
+  [ ${#packages[@]} -eq 0 ] || echo "On Debian: sudo apt-get install ${packages[*]}" >&2
   exit 1
 fi
 
