@@ -1,8 +1,8 @@
 # The renderer's tuning figures: generated takes through the built tool with --scale auto,
-# chromatic and --melody, each note's pitch measured (run by hand, with the takes of the tests).
-if(TARGET halvern-render)
+# chromatic and --melody, each note's pitch measured (run by hand, with the takes of the tests,
+# which need GoogleTest).
+if(TARGET halvern-render AND TARGET GTest::gtest)
   find_package(PkgConfig REQUIRED)
-  find_package(GTest REQUIRED)
   pkg_check_modules(BENCH_SMF REQUIRED IMPORTED_TARGET smf)
   add_executable(tuning_bench tuning_bench.cpp)
   target_include_directories(tuning_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -1,17 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Halvern needs to build, test and run. Quiet when all are present.
+# Installs the Debian packages Halvern needs, by what they are needed for. Quiet when all are
+# present.
+#   scripts/install-deps.sh [build] [check] [tests] [windows]   (default: build)
+#     build    the plug-ins and the renderer, and the fonts their pictures are drawn with
+#     check    lv2ls and lv2info, to see what LV2 hosts see after installing
+#     tests    the test suite, the benchmarks, the sanitizer and fuzzing builds
+#     windows  the cross compilers and wine for the Windows builds and their tests
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev zlib1g-dev libcairo2-dev libfontconfig-dev fonts-liberation fonts-dejavu-core libx11-dev
-  libsndfile1-dev libfftw3-dev libaubio-dev libsmf-dev libcli11-dev
-  clang libclang-rt-14-dev
-  mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
-  wine wine64 xvfb xdotool x11-utils
-  lv2-dev liblilv-dev lilv-utils sordi lv2file
-)
+sets=("$@")
+[ ${#sets[@]} -eq 0 ] && sets=(build)
+
+packages=()
+for set in "${sets[@]}"; do
+  case "$set" in
+    build)
+      packages+=(build-essential cmake pkg-config
+        libpng-dev zlib1g-dev libcairo2-dev libfontconfig-dev libx11-dev lv2-dev
+        libsndfile1-dev libaubio-dev libsmf-dev libcli11-dev
+        fonts-liberation fonts-dejavu-core) ;;
+    check)
+      packages+=(lilv-utils) ;;
+    tests)
+      packages+=(git googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
+        clang libclang-rt-14-dev xvfb xdotool x11-utils
+        liblilv-dev lilv-utils sordi lv2file sox) ;;
+    windows)
+      packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+        dpkg-dev wine wine64 xvfb xdotool x11-utils) ;;
+    *)
+      echo "install-deps.sh: unknown set $set (build, check, tests or windows)" >&2
+      exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,6 +41,7 @@ for p in "${packages[@]}"; do
   fi
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 
 echo "Installing: ${missing[*]}"
 sudo=""

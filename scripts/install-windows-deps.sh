@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# What the Windows builds and their tests need beyond scripts/install-deps.sh: the i386
-# architecture with wine32 (32-bit programs under wine), and Debian's source packages, from which
-# libpng is built for the cross compilers. On a kernel that cannot start 32-bit programs, 32-bit
-# programs are handed to qemu's user-mode i386 emulator instead. Idempotent: apt is only asked
-# when something is missing.
+# What the Windows builds and their tests need: install-deps.sh's build and windows sets, and
+# beyond them the i386 architecture with wine32 (32-bit programs under wine), and Debian's source
+# packages, from which libpng is built for the cross compilers. On a kernel that cannot start
+# 32-bit programs, 32-bit programs are handed to qemu's user-mode i386 emulator instead.
+# Idempotent: apt is only asked when something is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh build windows
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything, and renders the demo: a short, slightly out-of-tune
-# sung melody, corrected to C major by the built plug-in, with a plot of its pitch before and after.
+# Installs what is missing to build, builds the plug-ins and the tools, and renders the demo: a
+# short, slightly out-of-tune sung melody, corrected to C major by the built plug-in, with a plot
+# of its pitch before and after. No test or Windows tools: scripts/run-tests.sh brings those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/build.sh
+scripts/install-deps.sh build
+scripts/build.sh -DHALVERN_BUILD_TESTS=OFF -DHALVERN_BUILD_BENCH=OFF
 build_dir="${HALVERN_BUILD_DIR:-build}"
 out_dir="${HALVERN_DEMO_DIR:-demo-output}"
 mkdir -p "$out_dir"

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Builds the release archives into dist/ ($HALVERN_DIST_DIR), named with the project version set
 # in CMakeLists.txt:
-#   Halvern-VERSION-linux-ARCH.tar.gz   bin/halvern-render, lib/vst/Halvern.so and HalvernLive.so,
-#                                       lib/lv2/Halvern.lv2 and HalvernLive.lv2, and
-#                                       share/doc/halvern/INSTALL.txt: unpacked into ~/.local or
-#                                       /usr/local it installs everything
-#   Halvern-VERSION-windows.zip         Halvern.dll and HalvernLive.dll in "64-bit hosts" and
-#                                       "32-bit hosts" folders, with INSTALL.txt
+#   Halvern-VERSION-linux-ARCH.tar.gz   one folder: install.sh (scripts/install-files.sh),
+#                                       INSTALL.txt, and what the build installs: bin/halvern-render,
+#                                       lib/vst/*.so, lib/lv2/*.lv2
+#   Halvern-VERSION-windows.zip         the two DLLs in "64-bit hosts" and "32-bit hosts"
+#                                       folders, with INSTALL.txt
 #   scripts/package.sh [linux|windows]...   (default: both)
 # The Linux build is $HALVERN_BUILD_DIR (default build/), configured if it is not yet; the Windows
 # DLLs come from scripts/build-windows.sh, which needs scripts/install-windows-deps.sh once.
@@ -33,38 +32,44 @@ trap 'rm -rf "$stage"' EXIT
 
 package_linux() {
   [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target Halvern HalvernLive halvern_lv2 halvern_lv2_ui \
-    halvern_live_lv2 halvern_live_lv2_ui halvern-render >/dev/null
+  # Everything the build installs, whichever plug-ins it holds.
+  cmake --build "$build" -j "$(nproc)" >/dev/null
   local version
   version="$(version_of "$build")"
-  local root="$stage/linux"
+  local folder="Halvern-$version-linux-$(uname -m)"
+  local root="$stage/linux/$folder"
   cmake --install "$build" --prefix "$root" --strip >/dev/null
-  mkdir -p "$root/share/doc/halvern"
-  cat >"$root/share/doc/halvern/INSTALL.txt" <<EOF
+  cp scripts/install-files.sh "$root/install.sh"
+  cat >"$root/INSTALL.txt" <<EOF
 Halvern $version for Linux ($(uname -m))
 
-Unpack the archive into a prefix; the folders inside it are laid out for one:
+Install for yourself, where hosts find it with no setting:
 
-  tar -xzf Halvern-$version-linux-$(uname -m).tar.gz -C ~/.local        # for yourself
-  sudo tar -xzf Halvern-$version-linux-$(uname -m).tar.gz -C /usr/local  # for everyone
+  tar -xzf $folder.tar.gz
+  $folder/install.sh
 
-  bin/halvern-render           the offline renderer; it uses the plug-in in ../lib/vst
-  lib/vst/Halvern.so           the VST 2.x plug-in
-  lib/lv2/Halvern.lv2/         the LV2 plug-in and its editor
-  lib/vst/HalvernLive.so       Halvern Live, for live use: a short fixed delay (VST 2.x)
-  lib/lv2/HalvernLive.lv2/     Halvern Live as an LV2 plug-in, with its editor
+Two plug-ins: Halvern, for recorded tracks, and Halvern Live, 11.6 ms late, to sing through.
+That puts the LV2 plug-ins into ~/.lv2, the VST 2.x plug-ins into ~/.vst and the renderer,
+halvern-render, into ~/.local/bin. For everyone instead (/usr/local/lib/lv2,
+/usr/local/lib/vst, /usr/local/bin): $folder/install.sh --system
 
-LV2 hosts find /usr/local/lib/lv2 by themselves; for ~/.local, add ~/.local/lib/lv2 to
-LV2_PATH (or link the bundle into ~/.lv2). Check that LV2 hosts see it with
+install.sh first checks that the libraries the plug-ins and the renderer need are there, and
+names the packages of those that are not. On Debian 12 they are libc6, libstdc++6, libgcc-s1,
+libpng16-16, libcairo2, libfontconfig1 and libx11-6 for the plug-ins, and libsndfile1,
+libaubio5, libsmf0 and libglib2.0-0 for the renderer; the editor draws its text in Liberation
+Sans (fonts-liberation).
+
+Check that LV2 hosts see it (lv2ls is in Debian's lilv-utils):
   lv2ls | grep -i halvern
-For VST 2.x hosts, add lib/vst under the prefix to the host's VST 2.x paths if it does not scan
-it already, and rescan.
+VST 2.x hosts that do not scan ~/.vst by themselves need it added to their plug-in folders,
+and a rescan.
 
-The plug-in needs libpng 1.6, the editor also cairo, fontconfig and Xlib; the renderer needs
-libsndfile, cairo, aubio and libsmf (all in Debian 12 and its derivatives).
+  bin/halvern-render     the offline renderer; it uses the VST 2.x plug-in installed with it
+  lib/vst/               the VST 2.x plug-ins
+  lib/lv2/               the LV2 plug-ins and their editors
 EOF
-  local archive="$dist/Halvern-$version-linux-$(uname -m).tar.gz"
-  tar -C "$root" --owner=0 --group=0 --sort=name -czf "$archive" bin lib share
+  local archive="$dist/$folder.tar.gz"
+  tar -C "$stage/linux" --owner=0 --group=0 --sort=name -czf "$archive" "$folder"
   echo "$archive ($(stat -c %s "$archive") bytes)"
 }
 

@@ -5,6 +5,7 @@
 # Usage: scripts/run-fuzz.sh [seconds]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh build tests
 seconds="${1:-60}"
 build_dir="${HALVERN_FUZZ_BUILD_DIR:-build-fuzz}"
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -g"

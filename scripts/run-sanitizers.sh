@@ -4,6 +4,7 @@
 # suppressions name system libraries only (scripts/lsan.supp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh build tests
 jobs="$(nproc)"
 
 asan="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=undefined,float-cast-overflow -fno-omit-frame-pointer"

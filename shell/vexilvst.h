@@ -21,6 +21,7 @@
 #include "controlstate.h"
 #include "dumpwriter.h"
 #include "geometry.h"
+#include "samplerates.h"
 #include "sharedcontrols.h"
 
 #include <cstdint>
@@ -75,10 +76,9 @@ public:
     // audio was processed. Lets long-running behaviour be checked without hours of audio.
     void startAtSample(int64_t sampleIndex);
 
-    // Lowest and highest analysis rates. Below about 9.1 kHz the ring cannot hold the delay, and
-    // below about 11 kHz the longest grains of a block would wrap into cells about to be read.
-    static constexpr int kMinRate = 11000;
-    static constexpr int kMaxRate = 384000;
+    // Lowest and highest analysis rates (samplerates.h).
+    static constexpr int kMinRate = kHalvernMinRate;
+    static constexpr int kMaxRate = kHalvernMaxRate;
 
 private:
     // Everything sized by the geometry; allocated together so a failure leaves the old set.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -61,8 +62,43 @@ pid_t childWithSpare(const std::vector<float>& input)
     ::close(ready[1]);
     const bool ok = child > 0 && ::read(ready[0], &byte, 1) == 1;
     ::close(ready[0]);
+    if (!ok && child > 0)
+    {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
     return ok ? child : -1;
 }
+
+// Kills and reaps the children it holds however the test ends: a failed assertion must leave no
+// process waiting for a kill that never comes.
+class Children
+{
+public:
+    ~Children()
+    {
+        for (const pid_t child : children)
+            reap(child);
+    }
+    pid_t add(pid_t child)
+    {
+        if (child > 0) children.push_back(child);
+        return child;
+    }
+    void stop(pid_t child)
+    {
+        reap(child);
+        children.erase(std::remove(children.begin(), children.end(), child), children.end());
+    }
+
+private:
+    static void reap(pid_t child)
+    {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    std::vector<pid_t> children;
+};
 
 // The spare file of process in folder, or "" when it has none.
 std::string spareOf(const std::string& folder, pid_t process)
@@ -86,16 +122,16 @@ TEST(DumpAndAudio, SparesOfDeadProcessesAreSweptAndNothingElse)
     const std::string cache = freshFolder("sweep");
     const std::string folder = cache + "/halvern";
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-    const pid_t killed = childWithSpare(input);
-    const pid_t running = childWithSpare(input);
+    Children children;
+    const pid_t killed = children.add(childWithSpare(input));
+    const pid_t running = children.add(childWithSpare(input));
     ASSERT_GT(killed, 0);
     ASSERT_GT(running, 0);
     const std::string killedSpare = spareOf(folder, killed);
     const std::string runningSpare = spareOf(folder, running);
     ASSERT_FALSE(killedSpare.empty());
     ASSERT_FALSE(runningSpare.empty());
-    ::kill(killed, SIGKILL);
-    ::waitpid(killed, nullptr, 0);
+    children.stop(killed);
 
     const std::string dead = std::to_string(killed);
     const std::string outside = cache + "/f0map.txt." + dead + ".0.spare";
@@ -128,8 +164,7 @@ TEST(DumpAndAudio, SparesOfDeadProcessesAreSweptAndNothingElse)
         EXPECT_EQ(fileExists(file.path), file.kept) << file.path;
 
     // Once the other host is gone too, its spare goes with the next effect.
-    ::kill(running, SIGKILL);
-    ::waitpid(running, nullptr, 0);
+    children.stop(running);
     testsupport::loadPlugin()->close();
     EXPECT_FALSE(fileExists(folder + "/" + runningSpare));
 }

@@ -1,11 +1,12 @@
 // The Linux release archive as a user meets it: scripts/package.sh builds it from this build tree,
-// it unpacks into an empty prefix, and there the renderer renders the demo take through the
+// it unpacks into an empty folder, and there the renderer renders the demo take through the
 // unpacked VST 2.x plug-in (not the build tree's), lv2ls finds the unpacked LV2 bundle, and both
-// give the audio the build tree's plug-ins give.
+// give the audio the build tree's plug-ins give. Its install.sh puts them where hosts look.
 #include "lv2file.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -66,8 +67,8 @@ protected:
                   0);
         utsname machine{};
         uname(&machine);
-        archive =
-            kOutput + "/dist/Halvern-" HALVERN_VERSION "-linux-" + machine.machine + ".tar.gz";
+        folder = std::string("Halvern-" HALVERN_VERSION "-linux-") + machine.machine;
+        archive = kOutput + "/dist/" + folder + ".tar.gz";
         const std::string package =
             "HALVERN_BUILD_DIR='" HALVERN_BINARY_DIR "' HALVERN_DIST_DIR='" + kOutput +
             "/dist' '" HALVERN_SOURCE_DIR "/scripts/package.sh' linux";
@@ -78,14 +79,15 @@ protected:
     }
 
     static inline std::string archive;
-    const std::string prefix = kOutput + "/prefix";
+    static inline std::string folder;
+    const std::string prefix = kOutput + "/prefix/" + folder;
 };
 
 TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout)
 {
     std::set<std::string> files;
     for (const std::string& entry : lines("tar -tzf '" + archive + "'"))
-        if (entry.back() != '/') files.insert(entry);
+        if (entry.back() != '/') files.insert(entry.substr(folder.size() + 1));
     const std::set<std::string> expected = {
         "bin/halvern-render",
         "lib/vst/Halvern.so",
@@ -99,10 +101,11 @@ TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout
         "lib/lv2/HalvernLive.lv2/halvern_live.ttl",
         "lib/lv2/HalvernLive.lv2/halvern_live.so",
         "lib/lv2/HalvernLive.lv2/halvern_live_ui.so",
-        "share/doc/halvern/INSTALL.txt",
+        "INSTALL.txt",
+        "install.sh",
     };
     EXPECT_EQ(files, expected);
-    const std::string text = contents(prefix + "/share/doc/halvern/INSTALL.txt");
+    const std::string text = contents(prefix + "/INSTALL.txt");
     EXPECT_NE(text.find("Halvern " HALVERN_VERSION), std::string::npos) << text;
     EXPECT_NE(text.find("lv2ls | grep -i halvern"), std::string::npos) << text;
     // the bundle carries the same version
@@ -161,6 +164,46 @@ TEST_F(LinuxArchive, TheUnpackedLv2BundleIsFoundAndRendersAsTheBuildTreesBundle)
     EXPECT_GT(unpacked.size(), 600000u);
     EXPECT_TRUE(unpacked == contents(kOutput + "/lv2-build.wav"));
     EXPECT_FALSE(unpacked == contents(input)) << "lv2file passed the take through unchanged";
+}
+
+// install.sh as a user runs it, with a HOME of its own: every file lands where hosts look, lv2ls
+// finds the bundle there with no LV2_PATH, and the installed renderer uses the installed plug-in.
+TEST_F(LinuxArchive, InstallShPutsEachFileWhereHostsFindIt)
+{
+    const std::string home = kOutput + "/home";
+    ASSERT_EQ(run("rm -rf '" + home + "' && mkdir '" + home + "'"), 0);
+    const std::string as = "env -u LV2_PATH HOME='" + home + "' ";
+    const std::string log = kOutput + "/install.txt";
+    ASSERT_EQ(run(as + "'" + prefix + "/install.sh' > '" + log + "' 2>&1"), 0) << contents(log);
+    const std::pair<const char*, const char*> placed[] = {
+        {"/.lv2/Halvern.lv2/manifest.ttl", "/lib/lv2/Halvern.lv2/manifest.ttl"},
+        {"/.lv2/Halvern.lv2/halvern.so", "/lib/lv2/Halvern.lv2/halvern.so"},
+        {"/.lv2/Halvern.lv2/halvern_ui.so", "/lib/lv2/Halvern.lv2/halvern_ui.so"},
+        {"/.vst/Halvern.so", "/lib/vst/Halvern.so"},
+        {"/.lv2/HalvernLive.lv2/halvern_live.so", "/lib/lv2/HalvernLive.lv2/halvern_live.so"},
+        {"/.vst/HalvernLive.so", "/lib/vst/HalvernLive.so"},
+        {"/.local/bin/halvern-render", "/bin/halvern-render"},
+    };
+    for (const auto& [installed, unpacked] : placed)
+    {
+        const std::string file = contents(home + installed);
+        EXPECT_FALSE(file.empty()) << installed;
+        EXPECT_TRUE(file == contents(prefix + unpacked)) << installed;
+    }
+    const auto said = lines(as + "'" + home + "/.local/bin/halvern-render' --scale 'C major' '" +
+                            kOutput + "/demo-input.wav' -o '" + kOutput + "/installed.wav'");
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0], "plug-in: " + canonical(home + "/.vst/Halvern.so"));
+
+    if (run("command -v lv2ls > /dev/null && command -v lv2info > /dev/null") != 0)
+        GTEST_SKIP() << "no lilv-utils";
+    EXPECT_NE(contents(log).find("LV2 hosts find urn:brakk:halvern"), std::string::npos)
+        << contents(log);
+    const auto listed = lines(as + "lv2ls");
+    for (const char* uri : {"urn:brakk:halvern", "urn:brakk:halvern-live"})
+        EXPECT_NE(std::find(listed.begin(), listed.end(), uri), listed.end()) << uri;
+    EXPECT_EQ(lines(as + "lv2info urn:brakk:halvern | sed -n 's/^\\tBundle: *//p'"),
+              std::vector<std::string>{"file://" + home + "/.lv2/Halvern.lv2/"});
 }
 
 } // namespace

@@ -625,3 +625,123 @@ TEST_F(RenderCli, MelodyTunesEachNoteAndLeavesTheRestAsSung)
         EXPECT_EQ(listFolder(dir), before) << c.flags[1];
     }
 }
+
+// What the renderer says, and its exit status, for the files and folders a user brings: rates it
+// cannot and can render, encodings a container cannot hold, MP3 in, 8-bit samples into AIFF,
+// output folders, a batch, -q with --scale auto. Whatever it writes, sox opens.
+TEST_F(RenderCli, MessagesAndExitStatusesSayWhatHappened)
+{
+    const auto tone = [](double rate, double seconds)
+    { return voicedTone([](double) { return 196.0; }, rate, seconds); };
+    for (int rate : {8000, 10999, 400000, 48000, 44101})
+        writeAudio(path(std::to_string(rate) + ".wav"), tone(rate, 0.3), 1, rate);
+    writeAudio(path("take.mp3"), tone(44100, 0.5), 1, 44100,
+               SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    writeAudio(path("take8.wav"), tone(44100, 0.3), 1, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
+    writeAudio(path("held.wav"), tone(44100, 3.0), 1, 44100);
+    std::string noise;
+    for (unsigned k = 0, x = 1; k < 3000; ++k, x = x * 1103515245u + 12345u)
+        noise += static_cast<char>(x >> 24);
+    std::ofstream(path("noise.mp3")) << noise;
+    mkdir(path("out").c_str(), 0777);
+    mkdir(path("batch").c_str(), 0777);
+    ASSERT_TRUE(tuningtest::writeMidi(path("tune.mid"), {{0.0, 1.0, 55}}));
+
+    const std::string refused = "the plug-in renders 11 kHz to 384 kHz: convert the file";
+    const struct
+    {
+        std::vector<std::string> args;
+        int status;
+        std::string said; // on standard output when the status is 0, else on standard error
+        std::string written;
+        int format;
+    } cases[] = {
+        {{path("8000.wav"), "-o", path("out/a.wav")}, 1, refused, "", 0},
+        {{path("10999.wav"), "-o", path("out/a.wav")}, 1, refused, "", 0},
+        {{path("400000.wav"), "-o", path("out/a.wav")}, 1, refused, "", 0},
+        {{path("48000.wav"), "-o", path("out/48.wav")},
+         0,
+         "delay 10448 samples at 48000 Hz removed -> " + path("out/48.wav"),
+         path("out/48.wav"),
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {{path("44101.wav"), "-o", path("out/44.wav")},
+         0,
+         "delay 9765 samples at 44101 Hz",
+         path("out/44.wav"),
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {{path("48000.wav"), "-o", path("out/f.flac"), "--format", "float"},
+         1,
+         "f.flac: FLAC cannot hold 32-bit float samples; use pcm16 or pcm24",
+         "",
+         0},
+        {{path("48000.wav"), "-o", path("out/v.ogg"), "--format", "pcm24"},
+         1,
+         "v.ogg: Ogg cannot hold 24-bit PCM samples; leave --format out",
+         "",
+         0},
+        {{path("take.mp3"), "-o", path("out/mp3.wav")},
+         0,
+         "take.mp3: 0.50 s of audio",
+         path("out/mp3.wav"),
+         SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {{path("take.mp3"), "-o", path("out/mp3.flac"), "--format", "pcm16"},
+         0,
+         "-> ",
+         path("out/mp3.flac"),
+         SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {{path("noise.mp3"), "-o", path("out/n.wav")}, 1, "noise.mp3: not an audio file", "", 0},
+        {{path("take8.wav"), "-o", path("out/8.aiff")},
+         0,
+         "-> " + path("out/8.aiff"),
+         path("out/8.aiff"),
+         SF_FORMAT_AIFF | SF_FORMAT_PCM_S8},
+        {{path("48000.wav"), "--out-dir", path("none")},
+         1,
+         "output folder " + path("none") + " does not exist; create it first",
+         "",
+         0},
+        {{path("48000.wav"), "-o", path("none/x.wav")}, 1, "folder " + path("none"), "", 0},
+        {{path("held.wav"), path("48000.wav"), "-j", "2", "--out-dir", path("batch") + "//"},
+         0,
+         "-> " + path("batch/held.wav") + "\n" + path("48000.wav") + ": ",
+         path("batch/48000.wav"),
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {{"-q", "--scale", "auto", path("held.wav"), "-o", path("out/held.wav")},
+         0,
+         "key: undecided (1 distinct note in 3.0 s); tuning chromatic\n",
+         path("out/held.wav"),
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {{path("held.wav"), "-o", path("out/m.wav"), "--melody", path("tune.mid"),
+          "--melody-offset", "-1"},
+         2,
+         "every note of " + path("tune.mid") + " would end before the take starts",
+         "",
+         0},
+        {{"--version"}, 0, "halvern-render 1.", "", 0},
+    };
+    const bool sox = std::system("command -v sox > /dev/null") == 0;
+    for (const auto& c : cases)
+    {
+        const auto before = listFolder(path("out"));
+        const ToolRun run = render(c.args);
+        SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_TRUE(contains(c.status == 0 ? run.out : run.err, c.said)) << run.out << run.err;
+        if (c.status != 0)
+        {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            EXPECT_EQ(listFolder(path("out")), before);
+        }
+        if (c.args[0] == "-q")
+        {
+            EXPECT_EQ(run.out, c.said);
+        }
+        if (c.written.empty()) continue;
+        EXPECT_EQ(readAudio(c.written).format, c.format);
+        if (sox)
+        {
+            EXPECT_EQ(std::system(("sox --i '" + c.written + "' > /dev/null 2>&1").c_str()), 0);
+        }
+    }
+    EXPECT_EQ(slurp(path("out/8.aiff")).substr(8, 4), "AIFF"); // plain AIFF, not AIFC
+}

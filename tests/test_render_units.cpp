@@ -3,6 +3,7 @@
 #include "render_audio.h"
 #include "render_job.h"
 #include "render_key.h"
+#include "render_melody.h"
 #include "render_options.h"
 #include "render_pitch.h"
 #include "render_plot.h"
@@ -560,4 +561,33 @@ TEST(KeyFinder, OneHeldNoteOrNoiseNamesNoKey)
     const KeyEstimate noise = findKey(trackPitch(testsupport::noise(4 * 44100, 0.3f), rate));
     EXPECT_FALSE(noise.decided);
     EXPECT_EQ(noise.notes, parseScale("chromatic"));
+}
+
+TEST(KeyFinder, ThreeNotesOfOneKeyInUnderTwoSecondsNameNoKey)
+{
+    // C, E and G: a key given the time, but too short a take to name one.
+    const double rate = 44100.0;
+    auto notes = [](double t) { return t < 0.5 ? 261.63 : t < 1.0 ? 329.63 : 392.0; };
+    const KeyEstimate key = findKey(trackPitch(rendertest::voicedTone(notes, rate, 1.5), rate));
+    EXPECT_FALSE(key.decided);
+    EXPECT_EQ(key.notes, parseScale("chromatic"));
+    EXPECT_EQ(describeKey(key), "key: undecided (only 1.5 s of steady notes); tuning chromatic");
+}
+
+TEST(Melody, AnOffsetPutsTheFilesTimeZeroThatFarIntoTheTake)
+{
+    const Melody tune{"tune.mid", 1, {{0.0, 1.0, 60}, {1.0, 2.0, 62}}};
+    auto switches = [](Melody melody, double offset)
+    {
+        shiftMelody(melody, offset);
+        std::vector<std::pair<int64_t, int>> changes;
+        for (const SwitchChange& change : melodySwitches(melody, 1000.0))
+            changes.push_back({change.at, change.pitchClass});
+        return changes;
+    };
+    using Changes = std::vector<std::pair<int64_t, int>>;
+    EXPECT_EQ(switches(tune, 0.5), (Changes{{0, -1}, {500, 0}, {1500, 2}, {2500, -1}}));
+    EXPECT_EQ(switches(tune, -1.5), (Changes{{0, 2}, {500, -1}}));
+    Melody gone = tune;
+    EXPECT_THROW(shiftMelody(gone, -2.0), MelodyError);
 }

@@ -42,8 +42,9 @@ bool sameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-// An installed tool uses the plug-in installed with it; in the build tree there is none beside
-// it, and the one built with it is used.
+// An installed tool uses the plug-in installed with it: in a prefix (PREFIX/bin beside
+// PREFIX/lib/vst), or for one user (~/.local/bin and ~/.vst). In the build tree there is none
+// beside it, and the one built with it is used.
 std::string defaultPluginPath()
 {
     char exe[PATH_MAX];
@@ -52,10 +53,13 @@ std::string defaultPluginPath()
     {
         exe[length] = '\0';
         const std::string folder = folderOf(exe);
-        for (const char* relative : {HALVERN_INSTALLED_PLUGIN, "../lib/vst/Halvern.so"})
+        for (const char* relative :
+             {HALVERN_INSTALLED_PLUGIN, "../lib/vst/Halvern.so", "../../.vst/Halvern.so"})
         {
             const std::string candidate = folder + "/" + relative;
-            if (exists(candidate)) return candidate;
+            char resolved[PATH_MAX];
+            if (exists(candidate))
+                return realpath(candidate.c_str(), resolved) ? resolved : candidate;
         }
     }
     return HALVERN_BUILD_PLUGIN;
@@ -89,6 +93,13 @@ public:
         std::fflush(stream);
     }
 
+    // Each file's lines: warnings and errors on standard error, the rest on standard output.
+    void printResult(const std::vector<std::pair<FILE*, std::string>>& lines)
+    {
+        for (const auto& line : lines)
+            printLine(line.first, line.second);
+    }
+
     void drawBar(double fraction, double realtime, double etaSeconds, size_t filesDone,
                  size_t files)
     {
@@ -103,8 +114,7 @@ public:
                       "\r\033[K[%s] %3d%%  %5.1fx realtime  ETA %s  %zu/%zu files", bar.c_str(),
                       static_cast<int>(fraction * 100.0), realtime,
                       realtime > 0.0 ? formatClock(etaSeconds).c_str() : "--:--", filesDone, files);
-        std::fputs(text, stderr);
-        std::fflush(stderr);
+        std::fputs(text, messageStream());
         barShown_ = true;
     }
 
@@ -119,8 +129,7 @@ private:
     {
         if (barShown_)
         {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
+            std::fputs("\r\033[K", messageStream());
             barShown_ = false;
         }
     }
@@ -130,18 +139,54 @@ private:
     bool barShown_ = false;
 };
 
-std::string summaryOf(const FileResult& r)
+std::string summaryOf(const FileResult& r, bool keepLatency)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f s of audio in %.2f s (%.1fx realtime)", r.audioSeconds,
-                  r.wallSeconds, r.wallSeconds > 0.0 ? r.audioSeconds / r.wallSeconds : 0.0);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%.2f s of audio in %.2f s (%.1fx realtime), delay %d samples at %d Hz %s",
+                  r.audioSeconds, r.wallSeconds,
+                  r.wallSeconds > 0.0 ? r.audioSeconds / r.wallSeconds : 0.0, r.latencySamples,
+                  r.rate, keepLatency ? "kept" : "removed");
     return r.input + ": " + text + " -> " + r.output;
+}
+
+// What a user is told about one file, in order; with quiet, only what went wrong and the key.
+std::vector<std::pair<FILE*, std::string>> reportOf(const FileResult& r, bool quiet,
+                                                    bool keepLatency)
+{
+    FILE* const err = messageStream();
+    if (!r.ok) return {{err, "halvern-render: " + r.error}};
+    std::vector<std::pair<FILE*, std::string>> lines;
+    if (r.clippedSamples > 0)
+        lines.push_back(
+            {err, "halvern-render: warning: " + r.output + ": " + std::to_string(r.clippedSamples) +
+                      " samples clipped" +
+                      (r.clipBits > 0 ? " at " + std::to_string(r.clipBits) + "-bit full scale"
+                                      : " at full scale") +
+                      " (--format float keeps them)"});
+    if (r.nonFiniteSamples > 0)
+        lines.push_back({err, "halvern-render: warning: " + r.output + ": " +
+                                  std::to_string(r.nonFiniteSamples) +
+                                  " samples were not finite and were written as 0"});
+    if (!quiet) lines.push_back({stdout, summaryOf(r, keepLatency)});
+    for (const std::string& line : r.keyLines)
+        lines.push_back({stdout, line});
+    if (!quiet && !r.plotPath.empty()) lines.push_back({stdout, "pitch plot -> " + r.plotPath});
+    return lines;
 }
 
 int fail(const std::string& message)
 {
-    std::fprintf(stderr, "halvern-render: %s\n", message.c_str());
+    std::fprintf(messageStream(), "halvern-render: %s\n", message.c_str());
     return 1;
+}
+
+// DIR/NAME without doubled slashes, whatever DIR ends with.
+std::string joinPath(std::string folder, const std::string& name)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 } // namespace
@@ -155,7 +200,7 @@ int main(int argc, char** argv)
     }
     catch (const UsageError& error)
     {
-        std::fprintf(stderr,
+        std::fprintf(messageStream(),
                      "halvern-render: %s\nTry 'halvern-render --help' for more information.\n",
                      error.what());
         return 2;
@@ -165,6 +210,11 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (options.version)
+    {
+        std::puts("halvern-render " HALVERN_VERSION);
+        return 0;
+    }
     // A melody that cannot be used is refused with the command line, before any work.
     std::unique_ptr<Melody> melody;
     if (!options.melodyPath.empty())
@@ -172,10 +222,11 @@ int main(int argc, char** argv)
         try
         {
             melody = std::make_unique<Melody>(loadMelody(options.melodyPath, options.melodyTrack));
+            if (options.melodyOffset != 0.0) shiftMelody(*melody, options.melodyOffset);
         }
         catch (const MelodyError& error)
         {
-            std::fprintf(stderr, "halvern-render: %s\n", error.what());
+            std::fprintf(messageStream(), "halvern-render: %s\n", error.what());
             return 2;
         }
     }
@@ -196,15 +247,27 @@ int main(int argc, char** argv)
         {
         };
         if (stat(options.outDir.c_str(), &st) != 0)
-            return fail("output folder " + options.outDir + " does not exist");
+            return fail("output folder " + options.outDir + " does not exist; create it first");
         if (!S_ISDIR(st.st_mode)) return fail(options.outDir + " is not a folder");
+    }
+    else
+    {
+        struct stat st
+        {
+        };
+        const std::string folder = folderOf(options.output);
+        if (stat(folder.c_str(), &st) != 0)
+            return fail("cannot write " + options.output + ": folder " + folder +
+                        " does not exist; create it first");
+        if (!S_ISDIR(st.st_mode))
+            return fail("cannot write " + options.output + ": " + folder + " is not a folder");
     }
     std::map<std::string, std::string> claimed; // output -> input
     for (const std::string& input : options.inputs)
     {
         if (input == "-") return fail("reading from standard input is not supported; name a file");
         const std::string output =
-            options.output.empty() ? options.outDir + "/" + baseName(input) : options.output;
+            options.output.empty() ? joinPath(options.outDir, baseName(input)) : options.output;
         if (claimed.count(output))
             return fail(claimed[output] + " and " + input + " would both be written to " + output);
         claimed[output] = input;
@@ -225,20 +288,18 @@ int main(int argc, char** argv)
         if (!taken.empty())
         {
             for (const std::string& path : taken)
-                std::fprintf(stderr, "halvern-render: %s already exists\n", path.c_str());
+                std::fprintf(messageStream(), "halvern-render: %s already exists\n", path.c_str());
             return fail("nothing written; --force replaces existing files");
         }
     }
 
     // One instance up front proves the library and shows what the controls became.
     std::vector<std::string> settings;
-    int pluginDelay = 0;
     try
     {
         PluginHost probe(pluginPath);
         checkPluginRecord(probe, pluginPath);
         settings = applyVoiceSettings(probe, options, melody.get());
-        pluginDelay = probe.effect()->initialDelay;
     }
     catch (const std::exception& error)
     {
@@ -246,8 +307,8 @@ int main(int argc, char** argv)
     }
     if (!options.quiet)
     {
-        std::printf("plug-in: %s (delay %d samples at %d Hz)\n", pluginPath.c_str(), pluginDelay,
-                    kPluginFixedRate);
+        // The delay depends on each file's rate: it is in each file's summary.
+        std::printf("plug-in: %s\n", pluginPath.c_str());
         for (const std::string& line : settings)
             std::printf("%s\n", line.c_str());
         std::fflush(stdout);
@@ -278,39 +339,23 @@ int main(int argc, char** argv)
     const size_t workerCount =
         std::min<size_t>(jobs.size(), options.jobs > 0 ? static_cast<size_t>(options.jobs) : cores);
 
+    // Reports follow the inputs' order: each is printed once it and all before it are done.
+    std::vector<std::unique_ptr<FileResult>> results(jobs.size());
+    std::mutex resultsMutex;
+    size_t nextReport = 0;
     auto worker = [&]()
     {
         for (size_t k = nextJob++; k < jobs.size(); k = nextJob++)
         {
-            const FileResult r = renderFile(options, pluginPath, jobs[k].input, jobs[k].output,
-                                            progress, melody.get());
+            auto r = std::make_unique<FileResult>(renderFile(
+                options, pluginPath, jobs[k].input, jobs[k].output, progress, melody.get()));
             ++filesDone;
-            if (!r.ok)
-            {
-                anyFailed = true;
-                console.printLine(stderr, "halvern-render: " + r.error);
-                continue;
-            }
-            if (r.clippedSamples > 0)
-                console.printLine(stderr,
-                                  "halvern-render: warning: " + r.output + ": " +
-                                      std::to_string(r.clippedSamples) + " samples clipped" +
-                                      (r.clipBits > 0
-                                           ? " at " + std::to_string(r.clipBits) + "-bit full scale"
-                                           : " at full scale") +
-                                      " (--format float keeps them)");
-            if (r.nonFiniteSamples > 0)
-                console.printLine(stderr, "halvern-render: warning: " + r.output + ": " +
-                                              std::to_string(r.nonFiniteSamples) +
-                                              " samples were not finite and were written as 0");
-            if (!options.quiet)
-            {
-                std::string summary = summaryOf(r);
-                for (const std::string& line : r.keyLines)
-                    summary += "\n" + line;
-                console.printLine(stdout, summary);
-                if (!r.plotPath.empty()) console.printLine(stdout, "pitch plot -> " + r.plotPath);
-            }
+            if (!r->ok) anyFailed = true;
+            std::lock_guard<std::mutex> lock(resultsMutex);
+            results[k] = std::move(r);
+            for (; nextReport < jobs.size() && results[nextReport]; ++nextReport)
+                console.printResult(
+                    reportOf(*results[nextReport], options.quiet, options.keepLatency));
         }
     };
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -61,24 +62,109 @@ std::string lowerExtension(const std::string& path)
     return ext;
 }
 
+struct Container
+{
+    const char* ext;
+    int format;
+    const char* name;
+};
+
+constexpr Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV, "WAV"},    {"wave", SF_FORMAT_WAV, "WAV"},
+    {"flac", SF_FORMAT_FLAC, "FLAC"}, {"aif", SF_FORMAT_AIFF, "AIFF"},
+    {"aiff", SF_FORMAT_AIFF, "AIFF"}, {"aifc", SF_FORMAT_AIFF, "AIFF"},
+    {"ogg", SF_FORMAT_OGG, "Ogg"},    {"oga", SF_FORMAT_OGG, "Ogg"},
+    {"mp3", SF_FORMAT_MPEG, "MP3"},   {"au", SF_FORMAT_AU, "AU"},
+    {"snd", SF_FORMAT_AU, "AU"},      {"caf", SF_FORMAT_CAF, "CAF"},
+    {"w64", SF_FORMAT_W64, "W64"},    {"rf64", SF_FORMAT_RF64, "RF64"},
+};
+
 int containerForExtension(const std::string& ext)
 {
-    struct Entry
-    {
-        const char* ext;
-        int format;
-    };
-    static const Entry table[] = {
-        {"wav", SF_FORMAT_WAV},   {"wave", SF_FORMAT_WAV},  {"flac", SF_FORMAT_FLAC},
-        {"aif", SF_FORMAT_AIFF},  {"aiff", SF_FORMAT_AIFF}, {"aifc", SF_FORMAT_AIFF},
-        {"ogg", SF_FORMAT_OGG},   {"oga", SF_FORMAT_OGG},   {"au", SF_FORMAT_AU},
-        {"snd", SF_FORMAT_AU},    {"caf", SF_FORMAT_CAF},   {"w64", SF_FORMAT_W64},
-        {"rf64", SF_FORMAT_RF64},
-    };
-    for (const auto& entry : table)
+    for (const auto& entry : kContainers)
         if (ext == entry.ext) return entry.format;
     return 0;
 }
+
+std::string containerName(int container)
+{
+    for (const auto& entry : kContainers)
+        if (container == entry.format) return entry.name;
+    return "this container";
+}
+
+// The --format values, in the words of the messages.
+struct Encoding
+{
+    const char* option;
+    int subtype;
+    const char* words;
+};
+constexpr Encoding kEncodings[] = {
+    {"pcm16", SF_FORMAT_PCM_16, "16-bit PCM"},
+    {"pcm24", SF_FORMAT_PCM_24, "24-bit PCM"},
+    {"float", SF_FORMAT_FLOAT, "32-bit float"},
+};
+
+// Sample formats the output can keep as the input has them; others (MP3, Vorbis, ADPCM...) are
+// compressed, and their samples are written anew.
+bool followable(int subtype)
+{
+    switch (subtype)
+    {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Standard error is muted while any file is being opened or decoded; see messageStream().
+std::mutex quietMutex;
+int quietUsers = 0;
+int savedStderr = -1;
+
+class QuietStderr
+{
+public:
+    explicit QuietStderr(bool active) : active_(active)
+    {
+        if (!active_) return;
+        messageStream(); // taken before the first mute
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (quietUsers++ > 0) return;
+        std::fflush(stderr);
+        savedStderr = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0)
+        {
+            ::dup2(null, STDERR_FILENO);
+            ::close(null);
+        }
+    }
+    ~QuietStderr()
+    {
+        if (!active_) return;
+        std::lock_guard<std::mutex> lock(quietMutex);
+        if (--quietUsers > 0 || savedStderr < 0) return;
+        ::dup2(savedStderr, STDERR_FILENO);
+        ::close(savedStderr);
+        savedStderr = -1;
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    bool active_;
+};
 
 bool formatValid(int format, int rate)
 {
@@ -94,7 +180,11 @@ std::string formatName(int format, int command)
     SF_FORMAT_INFO info{};
     info.format = format;
     if (sf_command(nullptr, command, &info, sizeof(info)) != 0 || !info.name)
-        return "format 0x" + std::to_string(format);
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "format 0x%x", static_cast<unsigned>(format));
+        return text;
+    }
     return info.name;
 }
 
@@ -116,6 +206,20 @@ std::string baseName(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FILE* messageStream()
+{
+    static FILE* const stream = []
+    {
+        const int fd = ::dup(STDERR_FILENO);
+        FILE* f = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+        if (!f) return stderr;
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        return f;
+    }();
+    return stream;
 }
 
 void installCleanupOnSignals()
@@ -223,10 +327,23 @@ AudioReader::AudioReader(const std::string& path) : path_(path)
     ::close(fd);
     if (st.st_size == 0) throw RenderError(path + ": the file is empty");
 
-    file_ = sf_open(path.c_str(), SFM_READ, &info_);
+    {
+        QuietStderr quiet(true);
+        file_ = sf_open(path.c_str(), SFM_READ, &info_);
+    }
     if (!file_)
-        throw RenderError(path + ": not an audio file in a format libsndfile reads (" +
-                          sf_strerror(nullptr) + ")");
+    {
+        // libsndfile's own words for a file none of its readers takes can be misleading ("does
+        // not exist"); the file was found above.
+        const int error = sf_error(nullptr);
+        if (error == SF_ERR_UNSUPPORTED_ENCODING)
+            throw RenderError(path + ": its sample encoding is one libsndfile does not read");
+        if (error == SF_ERR_MALFORMED_FILE)
+            throw RenderError(path + ": the file is damaged (" + sf_strerror(nullptr) + ")");
+        throw RenderError(path +
+                          ": not an audio file in a format libsndfile reads (WAV, FLAC, AIFF, "
+                          "Ogg, MP3, AU, CAF, W64, RF64...)");
+    }
     if (info_.frames <= 0)
     {
         sf_close(file_);
@@ -248,6 +365,7 @@ AudioReader::~AudioReader()
 
 size_t AudioReader::readMono(float* out, size_t count, int channel)
 {
+    QuietStderr quiet(lengthIsEstimate());
     const size_t channels = static_cast<size_t>(info_.channels);
     if (channels == 1)
         return static_cast<size_t>(sf_readf_float(file_, out, static_cast<sf_count_t>(count)));
@@ -281,25 +399,39 @@ int chooseOutputFormat(int inputFormat, const std::string& outputPath, SampleFor
             (ext.empty() ? std::string("a name without extension") : "\"." + ext + "\"") +
             " (use .wav, .flac, .aiff, .ogg, .au, .caf, .w64 or .rf64)");
 
+    const std::string name = containerName(container);
     if (requested != SampleFormat::FollowInput)
     {
-        const int subtype = requested == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
-                            : requested == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
-                                                               : SF_FORMAT_FLOAT;
-        if (!formatValid(container | subtype, rate))
-            throw RenderError(outputPath + ": " + formatName(container, SFC_GET_FORMAT_MAJOR) +
-                              " files cannot hold " + formatName(subtype, SFC_GET_FORMAT_SUBTYPE) +
-                              " samples at " + std::to_string(rate) + " Hz");
-        return container | subtype;
+        const Encoding& asked = kEncodings[requested == SampleFormat::Pcm16   ? 0
+                                           : requested == SampleFormat::Pcm24 ? 1
+                                                                              : 2];
+        if (formatValid(container | asked.subtype, rate)) return container | asked.subtype;
+        std::vector<std::string> held;
+        for (const Encoding& e : kEncodings)
+            if (formatValid(container | e.subtype, rate)) held.push_back(e.option);
+        std::string advice = "leave --format out";
+        for (size_t k = 0; k < held.size(); ++k)
+            advice = (k == 0 ? "use " : advice + (k + 1 == held.size() ? " or " : ", ")) + held[k];
+        throw RenderError(outputPath + ": " + name + " cannot hold " + asked.words + " samples; " +
+                          advice);
     }
 
-    // Keep the input's samples where the container allows, else the most faithful it holds.
-    const int candidates[] = {inputFormat & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT, SF_FORMAT_PCM_24,
-                              SF_FORMAT_PCM_16, SF_FORMAT_VORBIS};
+    // Keep the input's samples where the container allows (8-bit ones signed where it holds
+    // both: AIFF's unsigned bytes are a compressed kind sox cannot open), else the most faithful
+    // samples it holds. A compressed input (MP3, Vorbis) is not followed: a container may accept
+    // the encoding's name and still be unable to write it.
+    const int input = inputFormat & SF_FORMAT_SUBMASK;
+    std::vector<int> candidates;
+    if (input == SF_FORMAT_PCM_S8 || input == SF_FORMAT_PCM_U8)
+        candidates = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8};
+    else if (followable(input))
+        candidates = {input};
+    candidates.insert(candidates.end(), {SF_FORMAT_FLOAT, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16,
+                                         SF_FORMAT_VORBIS, SF_FORMAT_MPEG_LAYER_III});
     for (int subtype : candidates)
         if (formatValid(container | subtype, rate)) return container | subtype;
-    throw RenderError(outputPath + ": " + formatName(container, SFC_GET_FORMAT_MAJOR) +
-                      " files cannot hold mono audio at " + std::to_string(rate) + " Hz");
+    throw RenderError(outputPath + ": " + name + " cannot hold mono audio at " +
+                      std::to_string(rate) + " Hz");
 }
 
 SampleEncoding encodingFor(int format)

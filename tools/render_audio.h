@@ -5,6 +5,7 @@
 #include "render_options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +28,11 @@ public:
 
 // Removes registered temporary files when the process is interrupted (SIGINT, SIGTERM, SIGHUP).
 void installCleanupOnSignals();
+
+// Standard error as it was first seen. The renderer's own messages go here: while libsndfile
+// opens or decodes a file, standard error itself is muted, since its MPEG decoder prints notes of
+// its own there.
+FILE* messageStream();
 
 // A hidden temporary file beside finalPath that becomes finalPath on commit and is removed if it
 // never does.
@@ -69,6 +75,8 @@ public:
     int channels() const { return info_.channels; }
     int64_t frames() const { return info_.frames; }
     int format() const { return info_.format; }
+    // MPEG files give an estimate of their length: fewer frames may come.
+    bool lengthIsEstimate() const { return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG; }
 
     // Reads up to count frames as mono: channel 0 averages all channels, channel c >= 1 takes
     // that one. Returns the number of frames read; 0 at the end.
@@ -82,8 +90,9 @@ private:
 };
 
 // The libsndfile format for the output: the container from outputPath's extension, the sample
-// format from the input unless one is requested. Throws RenderError when the container is unknown
-// or cannot hold the sample format.
+// format from the input unless one is requested (from a compressed input, such as MP3, the most
+// faithful the container holds). Throws RenderError when the container is unknown or cannot hold
+// the sample format.
 int chooseOutputFormat(int inputFormat, const std::string& outputPath, SampleFormat requested,
                        int rate);
 

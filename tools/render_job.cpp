@@ -4,6 +4,7 @@
 #include "render_key.h"
 #include "render_pitch.h"
 #include "render_plot.h"
+#include "samplerates.h"
 
 #include <algorithm>
 #include <chrono>
@@ -67,9 +68,23 @@ void checkPluginRecord(PluginHost& host, const std::string& pluginPath)
         throw RenderError(pluginPath + " cannot process in replacing mode");
 }
 
-bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall)
+bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall,
+                 bool delayChangeAnnounced)
 {
-    return fileRate != kPluginFixedRate && delayAfterRateCall == delayBeforeRateCall;
+    return fileRate != kPluginFixedRate && delayAfterRateCall == delayBeforeRateCall &&
+           !delayChangeAnnounced;
+}
+
+std::string refusedRateMessage(const std::string& input, int fileRate)
+{
+    const std::string rate = std::to_string(fileRate) + " Hz";
+    if (fileRate < kHalvernMinRate || fileRate > kHalvernMaxRate)
+        return input + ": the file's sample rate is " + rate +
+               "; the plug-in renders 11 kHz to 384 kHz: convert the file to a rate in that "
+               "range, such as 44100 Hz";
+    return input + ": the plug-in did not take the file's sample rate, " + rate +
+           ", and keeps processing at " + std::to_string(kPluginFixedRate) +
+           " Hz: convert the file to " + std::to_string(kPluginFixedRate) + " Hz first";
 }
 
 std::string applyScale(PluginHost& host, const NoteSet& notes, const std::string& description)
@@ -101,11 +116,17 @@ std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOption
         lines.push_back(applyScale(host, options.scale.notes, options.scale.description));
     if (melody)
     {
-        char text[64];
+        char text[96];
         std::snprintf(text, sizeof text, ": %zu notes over %.2f s (", melody->notes.size(),
                       melody->notes.back().end);
-        lines.push_back("melody: " + melody->path + ", track " + std::to_string(melody->track) +
-                        text + describeNotes(melodyNotes(*melody)) + ")");
+        std::string line = "melody: " + melody->path + ", track " + std::to_string(melody->track) +
+                           text + describeNotes(melodyNotes(*melody)) + ")";
+        if (melody->offset != 0.0)
+        {
+            std::snprintf(text, sizeof text, "; its time 0 at %+.3f s of the take", melody->offset);
+            line += text;
+        }
+        lines.push_back(line);
     }
     return lines;
 }
@@ -159,7 +180,11 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         checkPluginRecord(host, pluginPath);
         const int delayBefore = host.effect()->initialDelay;
         host.dispatch(effOpen);
+        host.clearHostCalls();
         host.setSampleRate(static_cast<float>(rate));
+        bool delayChangeAnnounced = false;
+        for (const PluginHost::HostCall& call : host.hostCalls())
+            delayChangeAnnounced = delayChangeAnnounced || call.opcode == audioMasterIOChanged;
         host.dispatch(effSetBlockSize, 0, options.blockSize);
         applyVoiceSettings(host, options);
 
@@ -187,14 +212,12 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
 
         host.resume();
         const int latency = host.effect()->initialDelay;
-        if (rateRefused(rate, delayBefore, latency))
-            throw RenderError(input + ": the file's sample rate is " + std::to_string(rate) +
-                              " Hz, but the plug-in processes at " +
-                              std::to_string(kPluginFixedRate) + " Hz only; convert the file to " +
-                              std::to_string(kPluginFixedRate) + " Hz first");
+        if (rateRefused(rate, delayBefore, latency, delayChangeAnnounced))
+            throw RenderError(refusedRateMessage(input, rate));
         if (latency < 0 || latency > (1 << 26))
             throw RenderError(pluginPath + " reports an unusable delay of " +
                               std::to_string(latency) + " samples");
+        result.rate = rate;
         result.latencySamples = latency;
 
         AudioWriter writer(output, format, rate);
@@ -266,7 +289,7 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             reportedMicros = micros;
         }
         host.suspend();
-        if (inputFrames < reader.frames())
+        if (inputFrames < reader.frames() && !reader.lengthIsEstimate())
             throw RenderError(input + ": could read only " + std::to_string(inputFrames) + " of " +
                               std::to_string(reader.frames()) + " frames; the file looks damaged");
 

@@ -16,11 +16,15 @@ namespace render
 // The rate the plug-in analyses at, whatever the host sets.
 constexpr int kPluginFixedRate = 44100;
 
-// RATE CHECK -- remove once the plug-in follows the host's sample rate.
-// The plug-in keeps the geometry (and the delay) it derived for 44100 Hz when the host sets
-// another rate, and would then process the file as if it were at 44100 Hz. A plug-in that
-// follows the rate reports a different delay after the rate call, and this lets the file through.
-bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall);
+// A plug-in that does not take the host's rate keeps the geometry (and the delay) it had at
+// 44100 Hz, and would process the file as if it were at that rate. One that takes it reports a
+// different delay, or tells the host that its delay changed (at rates close to 44100 Hz the
+// delay can come out the same).
+bool rateRefused(int fileRate, int delayBeforeRateCall, int delayAfterRateCall,
+                 bool delayChangeAnnounced = false);
+
+// Why a file's rate was refused, naming the rates that work.
+std::string refusedRateMessage(const std::string& input, int fileRate);
 
 // Sets Pitch, Formant and a fixed scale through the plug-in's parameter calls and reads them
 // back. Returns one line per control that was given, with the value the plug-in shows; an
@@ -45,6 +49,7 @@ struct FileResult
     std::string error;
     double audioSeconds = 0.0;
     double wallSeconds = 0.0;
+    int rate = 0;
     int latencySamples = 0;
     int64_t clippedSamples = 0;
     int64_t nonFiniteSamples = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -94,6 +95,26 @@ Melody loadMelody(const std::string& path, int track)
         throw MelodyError("--melody-track " + std::to_string(track) + ": track " +
                           std::to_string(track) + " of " + path + " holds no notes");
     throw MelodyError("--melody " + path + ": the file holds no notes");
+}
+
+void shiftMelody(Melody& melody, double seconds)
+{
+    std::vector<MelodyNote> kept;
+    for (MelodyNote note : melody.notes)
+    {
+        note.start = std::max(0.0, note.start + seconds);
+        note.end += seconds;
+        if (note.end > note.start) kept.push_back(note);
+    }
+    if (kept.empty())
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", seconds);
+        throw MelodyError(std::string("--melody-offset ") + text + ": every note of " +
+                          melody.path + " would end before the take starts");
+    }
+    melody.notes = kept;
+    melody.offset = seconds;
 }
 
 std::vector<SwitchChange> melodySwitches(const Melody& melody, double rate)

@@ -31,11 +31,16 @@ struct Melody
     std::string path;
     int track = 0;                 // 1-based
     std::vector<MelodyNote> notes; // by start time
+    double offset = 0.0;           // seconds the notes were moved by shiftMelody
 };
 
 // Reads track `track` (1-based), or the first track that holds notes when it is 0. A note-on
 // without its note-off ends with the track. Throws MelodyError.
 Melody loadMelody(const std::string& path, int track);
+
+// Moves the notes so that the file's time 0 falls at `seconds` into the take; what then lies
+// before the take's start is cut off. Throws MelodyError when no note is left.
+void shiftMelody(Melody& melody, double seconds);
 
 // From sample `at` on, Scale is on with pitch class `pitchClass` alone, or off when it is -1.
 struct SwitchChange

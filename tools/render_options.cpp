@@ -52,6 +52,17 @@ double parseSemitones(const std::string& flag, const std::string& text)
     return semitones;
 }
 
+double parseSeconds(const std::string& flag, const std::string& text)
+{
+    const std::string value = trim(text);
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = value.empty() ? NAN : std::strtod(value.c_str(), &end);
+    if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds))
+        throw UsageError(flag + " needs a number of seconds, got \"" + text + "\"");
+    return seconds;
+}
+
 int parsePositiveInt(const std::string& flag, const std::string& text, int maxValue)
 {
     const std::string value = trim(text);
@@ -207,7 +218,14 @@ void defineOptions(CLI::App& app, RenderOptions& options)
     app.get_formatter()->column_width(kHelpColumn);
     app.set_help_flag();
     app.allow_extras(); // reported below as unknown options, by name
-    app.footer("Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command "
+    app.footer("Files: WAV, FLAC, AIFF, Ogg Vorbis, MP3, AU, CAF, W64 and RF64 in and out (the\n"
+               "output's extension names its format); Ogg Opus in only.\n"
+               "\n"
+               "Examples:\n"
+               "  halvern-render take.wav --scale \"A minor\" -o take-tuned.wav\n"
+               "  halvern-render --scale auto --out-dir tuned takes/*.wav\n"
+               "\n"
+               "Exit status: 0 when every file was written, 1 when any failed, 2 for a bad command "
                "line\nor a --melody file that cannot be used.");
 
     auto path = [&](const std::string& names, std::string& target, const std::string& flag,
@@ -243,9 +261,9 @@ void defineOptions(CLI::App& app, RenderOptions& options)
     const std::string output = "Output";
     CLI::Option* single = path("-o,--output", options.output, "--output",
                                "write the one input's result to FILE", output, "FILE");
-    CLI::Option* folder =
-        path("--out-dir", options.outDir, "--out-dir",
-             "write each input's result under its own name into DIR", output, "DIR");
+    CLI::Option* folder = path(
+        "--out-dir", options.outDir, "--out-dir",
+        "write each input's result under its own name into\nDIR, which must exist", output, "DIR");
     single->excludes(folder);
     number("--format", "sample format pcm16, pcm24 or float (default: the input's)", output, "FMT",
            [&](const std::string& v) { options.format = parseSampleFormat(v); });
@@ -272,7 +290,8 @@ void defineOptions(CLI::App& app, RenderOptions& options)
         number("--scale",
                "snap to a scale: \"C major\", \"F# minor\", chromatic,\n"
                "a list of notes such as C,D,E,G,A, or auto: the key\n"
-               "found in each input",
+               "found in each input (it needs a tune: 2 s of steady\n"
+               "notes on 3 notes or more; else chromatic)",
                voice, "SCALE",
                [&](const std::string& v)
                {
@@ -282,14 +301,22 @@ void defineOptions(CLI::App& app, RenderOptions& options)
                        options.scale.automatic ? NoteSet{} : parseScale(options.scale.description);
                    options.scale.given = true;
                });
-    CLI::Option* melody = path("--melody", options.melodyPath, "--melody",
-                               "tune to the melody of a Standard MIDI File", voice, "FILE.mid");
+    CLI::Option* melody =
+        path("--melody", options.melodyPath, "--melody",
+             "tune to the melody of a Standard MIDI File, note by\nnote (not with --scale)", voice,
+             "FILE.mid");
     melody->excludes(scale);
     number("--melody-track",
            "take the melody from track N (from 1; default:\nthe first track with notes)", voice,
            "N",
            [&](const std::string& v)
            { options.melodyTrack = parsePositiveInt("--melody-track", v, 65535); })
+        ->needs(melody);
+    number("--melody-offset",
+           "the point of the take, in seconds, where the MIDI\nfile's time 0 falls (may be "
+           "negative)",
+           voice, "SECONDS",
+           [&](const std::string& v) { options.melodyOffset = parseSeconds("--melody-offset", v); })
         ->needs(melody);
 
     const std::string processing = "Input and processing";
@@ -303,9 +330,11 @@ void defineOptions(CLI::App& app, RenderOptions& options)
          processing, "PATH");
     number("-j,--jobs", "files processed in parallel (default: all cores)", processing, "N",
            [&](const std::string& v) { options.jobs = parsePositiveInt("--jobs", v, 1024); });
-    flag("-q,--quiet", options.quiet, "no progress bar, settings or summary; errors only",
+    flag("-q,--quiet", options.quiet,
+         "no progress bar, settings or summary; errors,\nwarnings and the keys found still show",
          processing);
     flag("-h,--help", options.help, "show this help", processing);
+    flag("--version", options.version, "show the version", processing);
 }
 
 // CLI11's words for a missing value or a value given to a flag, in the tool's own.
@@ -339,7 +368,7 @@ RenderOptions parseCommandLine(const std::vector<std::string>& args)
     }
     for (const std::string& extra : app.remaining())
         if (extra != "--") throw UsageError("unknown option " + extra);
-    if (options.help) return options;
+    if (options.help || options.version) return options;
 
     if (options.inputs.empty()) throw UsageError("no input file given");
     if (options.output.empty() && options.outDir.empty())

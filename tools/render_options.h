@@ -47,9 +47,10 @@ struct RenderOptions
     bool formantGiven = false;
     double formantSemitones = 0.0;
     ScaleChoice scale;
-    std::string melodyPath; // --melody
-    int melodyTrack = 0;    // 1-based; 0 takes the first track with notes
-    int channel = 0;        // 1-based; 0 mixes all channels down to mono
+    std::string melodyPath;    // --melody
+    int melodyTrack = 0;       // 1-based; 0 takes the first track with notes
+    double melodyOffset = 0.0; // seconds into the take where the MIDI file's time 0 falls
+    int channel = 0;           // 1-based; 0 mixes all channels down to mono
     SampleFormat format = SampleFormat::FollowInput;
     int blockSize = 512;
     bool keepLatency = false;
@@ -58,6 +59,7 @@ struct RenderOptions
     int jobs = 0; // 0: one per core
     std::string pitchPlot;
     bool help = false;
+    bool version = false;
 };
 
 constexpr int kMaxBlockSize = 1 << 20;
@@ -74,6 +76,9 @@ RenderOptions parseCommandLine(const std::vector<std::string>& args);
 
 // "--pitch" values: a finite number of semitones within ±12.
 double parseSemitones(const std::string& flag, const std::string& text);
+
+// "--melody-offset" values: a finite number of seconds, either sign.
+double parseSeconds(const std::string& flag, const std::string& text);
 
 // A positive integer no larger than maxValue.
 int parsePositiveInt(const std::string& flag, const std::string& text, int maxValue);
