@@ -217,17 +217,19 @@ TEST_F(RenderCli, PluginFixedAt44100RefusesA48kFile)
         0);
 }
 
-class RealPluginAlignment : public RenderCli, public ::testing::WithParamInterface<int>
+class RealPluginAlignment : public RenderCli,
+                            public ::testing::WithParamInterface<std::tuple<int, const char*>>
 {
 };
 
 TEST_P(RealPluginAlignment, OutputLinesUpWithTheInput)
 {
-    const int rate = GetParam();
+    const auto [rate, engine] = GetParam();
     const double f0 = 180.0;
     const auto input = bursts(rate, f0);
     writeAudio(path("voice.wav"), input, 1, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const ToolRun run = render({path("voice.wav"), "-o", path("aligned.wav")});
+    const ToolRun run =
+        render({"--engine", engine, path("voice.wav"), "-o", path("aligned.wav"), "-f"});
     ASSERT_EQ(run.status, 0) << run.err;
     const auto output = readAudio(path("aligned.wav"));
     ASSERT_TRUE(output.ok);
@@ -247,7 +249,9 @@ TEST_P(RealPluginAlignment, OutputLinesUpWithTheInput)
     EXPECT_LE(std::labs(lag), period) << "correlation peak at lag " << lag;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, RealPluginAlignment, ::testing::Values(44100, 48000));
+INSTANTIATE_TEST_SUITE_P(RatesAndEngines, RealPluginAlignment,
+                         ::testing::Combine(::testing::Values(44100, 48000),
+                                            ::testing::Values("halvern", "live")));
 
 TEST_F(RenderCli, SettingsAreReadBackFromThePlugin)
 {
@@ -264,6 +268,13 @@ TEST_F(RenderCli, SettingsAreReadBackFromThePlugin)
     run = render({path("in.wav"), "-o", path("b.wav"), "--pitch", "-12", "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
+
+    run = render({"--engine", "live", "--retune", "120", "--scale", "auto", path("in.wav"), "-o",
+                  path("c.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "HalvernLive.so")) << run.out;
+    EXPECT_TRUE(contains(run.out, "retune: 120 ms\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "delay 512 samples at 44100 Hz")) << run.out;
 }
 
 TEST_F(RenderCli, BadFlagValuesAreRefusedBeforeAnyWork)
@@ -289,6 +300,9 @@ TEST_F(RenderCli, BadFlagValuesAreRefusedBeforeAnyWork)
         {{"--scale", "auto", "--melody", "m.mid"}, "--scale excludes --melody"},
         {{"--melody-track", "2"}, "--melody-track requires --melody"},
         {{"--pitch"}, "--pitch needs a value"},
+        {{"--engine", "slow"}, "--engine takes halvern or live"},
+        {{"--retune", "20"}, "add --engine live"},
+        {{"--engine", "live", "--retune", "401"}, "0 to 400 ms"},
     };
     for (const auto& c : cases)
     {

@@ -45,16 +45,18 @@ bool sameFile(const std::string& a, const std::string& b)
 // An installed tool uses the plug-in installed with it: in a prefix (PREFIX/bin beside
 // PREFIX/lib/vst), or for one user (~/.local/bin and ~/.vst). In the build tree there is none
 // beside it, and the one built with it is used.
-std::string defaultPluginPath()
+std::string defaultPluginPath(Engine engine)
 {
+    const bool live = engine == Engine::Live;
+    const std::string name = live ? "HalvernLive.so" : "Halvern.so";
     char exe[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (length > 0)
     {
         exe[length] = '\0';
         const std::string folder = folderOf(exe);
-        for (const char* relative :
-             {HALVERN_INSTALLED_PLUGIN, "../lib/vst/Halvern.so", "../../.vst/Halvern.so"})
+        for (const std::string& relative : {std::string(HALVERN_INSTALLED_PLUGIN_DIR) + "/" + name,
+                                            "../lib/vst/" + name, "../../.vst/" + name})
         {
             const std::string candidate = folder + "/" + relative;
             char resolved[PATH_MAX];
@@ -62,7 +64,7 @@ std::string defaultPluginPath()
                 return realpath(candidate.c_str(), resolved) ? resolved : candidate;
         }
     }
-    return HALVERN_BUILD_PLUGIN;
+    return live ? HALVERN_BUILD_LIVE_PLUGIN : HALVERN_BUILD_PLUGIN;
 }
 
 std::string formatClock(double seconds)
@@ -232,7 +234,7 @@ int main(int argc, char** argv)
     }
     installCleanupOnSignals();
     const std::string pluginPath =
-        options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath;
+        options.pluginPath.empty() ? defaultPluginPath(options.engine) : options.pluginPath;
 
     // Where each input goes; everything that can be refused is refused before any work starts.
     struct Job

@@ -110,6 +110,12 @@ std::vector<std::string> applyVoiceSettings(PluginHost& host, const RenderOption
         lines.push_back(setShift(host, kPitchParameter, "pitch", options.pitchSemitones));
     if (options.formantGiven)
         lines.push_back(setShift(host, kFormantParameter, "formant", options.formantSemitones));
+    if (options.engine == Engine::Live)
+    {
+        const double ms = options.retuneGiven ? options.retuneMs : 50.0;
+        host.setParameter(kRetuneParameter, static_cast<float>(ms / kMaxRetuneMs));
+        lines.push_back("retune: " + host.parameterDisplay(kRetuneParameter) + " ms");
+    }
     if (options.scale.given && options.scale.automatic)
         lines.push_back("scale: auto, from the key of each input");
     else if (options.scale.given)

@@ -286,6 +286,32 @@ void defineOptions(CLI::App& app, RenderOptions& options)
                options.formantSemitones = parseSemitones("--formant", v);
                options.formantGiven = true;
            });
+    number("--engine",
+           "halvern (default: looks 221 ms ahead, the most\naccurate) or live (Halvern Live, "
+           "11.6 ms late, with\na Retune time)",
+           voice, "NAME",
+           [&](const std::string& v)
+           {
+               const std::string name = lowerCase(trim(v));
+               if (name == "halvern")
+                   options.engine = Engine::Halvern;
+               else if (name == "live")
+                   options.engine = Engine::Live;
+               else
+                   throw UsageError("--engine takes halvern or live, not \"" + v + "\"");
+           });
+    number("--retune", "Halvern Live's Retune time, 0 to 400 ms (default 50;\n0 corrects at once)",
+           voice, "MS",
+           [&](const std::string& v)
+           {
+               const std::string value = trim(v);
+               char* end = nullptr;
+               const double ms = value.empty() ? NAN : std::strtod(value.c_str(), &end);
+               if (value.empty() || *end != '\0' || !(ms >= 0.0 && ms <= kMaxRetuneMs))
+                   throw UsageError("--retune takes 0 to 400 ms, not \"" + v + "\"");
+               options.retuneMs = ms;
+               options.retuneGiven = true;
+           });
     CLI::Option* scale =
         number("--scale",
                "snap to a scale: \"C major\", \"F# minor\", chromatic,\n"
@@ -377,6 +403,8 @@ RenderOptions parseCommandLine(const std::vector<std::string>& args)
         throw UsageError("-o names one output; use --out-dir DIR for several inputs");
     if (!options.pitchPlot.empty() && options.inputs.size() > 1)
         throw UsageError("--pitch-plot draws one file; give a single input");
+    if (options.retuneGiven && options.engine != Engine::Live)
+        throw UsageError("--retune sets Halvern Live's Retune time; add --engine live");
     return options;
 }
 

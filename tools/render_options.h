@@ -36,12 +36,22 @@ struct ScaleChoice
     std::string description; // as the user wrote it, for messages and the plot
 };
 
+// Which plug-in renders: Halvern (its look-ahead, the most accurate) or Halvern Live.
+enum class Engine
+{
+    Halvern,
+    Live,
+};
+
 struct RenderOptions
 {
     std::vector<std::string> inputs;
     std::string output; // -o
     std::string outDir; // --out-dir
     std::string pluginPath;
+    Engine engine = Engine::Halvern;
+    bool retuneGiven = false;
+    double retuneMs = 50.0; // --retune, Halvern Live only
     bool pitchGiven = false;
     double pitchSemitones = 0.0;
     bool formantGiven = false;
@@ -70,6 +80,8 @@ constexpr int kPitchParameter = 0;
 constexpr int kFormantParameter = 1;
 constexpr int kScaleParameter = 2;
 constexpr int kFirstNoteParameter = 3; // Scale C; pitch class p is parameter 3 + p
+constexpr int kRetuneParameter = 15;   // Halvern Live: 0..1 spans 0..400 ms
+constexpr double kMaxRetuneMs = 400.0;
 
 // Parses argv[1..] with CLI11; throws UsageError. Checks the combination of options too.
 RenderOptions parseCommandLine(const std::vector<std::string>& args);
