@@ -103,6 +103,9 @@ struct LiveVoice::State
     int rate, latency, decimation, hop, window;
     PitchTracker tracker; // works on the reduced input, its periods in reduced samples
     NoteChooser chooser;
+    // The semitone the voice is on, held with the same hysteresis, for the sung notes while
+    // nothing is corrected.
+    NoteChooser heard;
     SungNotes sung;
     SungNoteEvent noteEvents[kNoteSlots];
     int64_t notesWritten = 0, notesRead = 0;
@@ -205,15 +208,22 @@ void LiveVoice::State::analyse(const LiveControls& controls)
     if (!voiced)
     {
         chooser.release();
+        heard.release();
         noteStep(described, false, 0, estimate.level);
         return;
     }
     period = estimatedPeriod;
     const double voiceCents = 1200.0 * std::log2(rate / period / 440.0) + c.pitchCents;
     const double retune = std::isfinite(controls.retuneMs) ? controls.retuneMs : 0.0;
-    const double correction = chooser.step(voiceCents, c, retune, static_cast<double>(hop) / rate);
-    const int semitone =
-        chooser.holding() ? chooser.note() : static_cast<int>(std::lround(voiceCents / 100.0));
+    const double interval = static_cast<double>(hop) / rate;
+    const double correction = chooser.step(voiceCents, c, retune, interval);
+    if (!chooser.holding())
+    {
+        ControlState chromatic;
+        chromatic.scaleOn = 1;
+        heard.step(voiceCents, chromatic, 0.0, interval);
+    }
+    const int semitone = chooser.holding() ? chooser.note() : heard.note();
     noteStep(described, true, 69 + semitone, estimate.level);
     ratio = std::clamp(std::exp2((c.pitchCents + correction) / 1200.0), 0.125, 8.0);
 }
@@ -395,6 +405,7 @@ void LiveVoice::reset()
     st.now = 0;
     st.tracker.reset();
     st.chooser = NoteChooser();
+    st.heard = NoteChooser();
     st.voiced = false;
     st.period = 0.0;
     st.ratio = 1.0;

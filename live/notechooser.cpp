@@ -21,6 +21,14 @@ bool nearestLitNote(const ControlState& controls, double cents, int& note)
     return found;
 }
 
+void NoteChooser::take(int note)
+{
+    hasNote = true;
+    heldNote = note;
+    heldSeconds = 0.0;
+    candidateSeconds = 0.0;
+}
+
 void NoteChooser::release()
 {
     hasNote = false;
@@ -39,12 +47,10 @@ double NoteChooser::step(double voiceCents, const ControlState& controls, double
         return 0.0;
     }
     const bool fresh = !hasNote;
-    if (fresh || !controls.noteOn[((heldNote % 12) + 12) % 12])
-    {
-        hasNote = true;
-        heldNote = nearest;
-        candidateSeconds = 0.0;
-    }
+    heldSeconds += interval;
+    if (fresh || !controls.noteOn[((heldNote % 12) + 12) % 12] ||
+        (heldSeconds < kSettleSeconds && nearest != heldNote))
+        take(nearest);
     else if (nearest != heldNote)
     {
         const double fromHeld = std::fabs(voiceCents - 100.0 * heldNote);
@@ -52,10 +58,7 @@ double NoteChooser::step(double voiceCents, const ControlState& controls, double
         candidateSeconds = nearest == candidate ? candidateSeconds + interval : interval;
         candidate = nearest;
         if (fromHeld - fromNearest >= kClearCents || candidateSeconds >= kHoldSeconds)
-        {
-            heldNote = nearest;
-            candidateSeconds = 0.0;
-        }
+            take(nearest);
     }
     else
         candidateSeconds = 0.0;

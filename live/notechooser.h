@@ -1,9 +1,11 @@
 // The note a voice is corrected to, and the correction's approach to it over the Retune time.
 //
 // The note is the nearest lit one, held with hysteresis so that a voice singing near halfway
-// between two notes, with vibrato, keeps one of them: another note is taken at once only when
-// the voice has clearly moved (kClearCents nearer to it than to the held note), otherwise only
-// after it has stayed nearer to it for kHoldSeconds.
+// between two notes, with vibrato, keeps one of them. While the voice moves (a new phrase, a
+// glide) the nearest note is followed freely; once it has stayed the nearest for kSettleSeconds
+// it is held: another note is then taken at once only when the voice has clearly moved
+// (kClearCents nearer to it than to the held note), otherwise only after the voice has stayed
+// nearer to it for kHoldSeconds.
 //
 // The correction (cents from the voice to the note) is followed by a one-pole glide whose time
 // constant is a third of the Retune time: it covers 95 % of a jump in the Retune time, and at 0 it
@@ -19,6 +21,7 @@ class NoteChooser
 public:
     static constexpr double kClearCents = 40.0;
     static constexpr double kHoldSeconds = 0.12;
+    static constexpr double kSettleSeconds = 0.06;
 
     // Ends a voiced stretch: the next one chooses its note afresh.
     void release();
@@ -33,10 +36,13 @@ public:
     bool holding() const { return hasNote; }
 
 private:
+    void take(int note);
+
     bool hasNote = false;
     int heldNote = 0;
     int candidate = 0;
     double candidateSeconds = 0.0;
+    double heldSeconds = 0.0; // since the held note was taken
     double correction = 0.0;
 };
 

@@ -1,5 +1,7 @@
 // halvern-render end to end: the built tool run as a user runs it, against the real plug-in and
 // against stand-in plug-ins whose output is known exactly.
+#include "render_melody.h"
+#include "render_notes.h"
 #include "render_testsupport.h"
 #include "tuning_takes.h"
 
@@ -617,6 +619,15 @@ TEST_F(RenderCli, MelodyTunesEachNoteAndLeavesTheRestAsSung)
     // Files that cannot give a melody are refused with the command line, and nothing is written.
     std::ofstream(path("text.mid")) << "not a MIDI file";
     ASSERT_TRUE(tuningtest::writeMidi(path("empty.mid"), {}));
+    {
+        smf_t* drums = smf_new();
+        smf_track_t* track = smf_track_new();
+        smf_add_track(drums, track);
+        smf_track_add_event_seconds(track, smf_event_new_from_bytes(0x99, 36, 100), 0.5);
+        smf_track_add_event_seconds(track, smf_event_new_from_bytes(0x89, 36, 0), 0.6);
+        ASSERT_EQ(smf_save(drums, path("drums.mid").c_str()), 0);
+        smf_delete(drums);
+    }
     const auto before = listFolder(dir);
     const struct
     {
@@ -626,6 +637,7 @@ TEST_F(RenderCli, MelodyTunesEachNoteAndLeavesTheRestAsSung)
         {{"--melody", path("text.mid")}, "cannot read it as a MIDI file"},
         {{"--melody", path("missing.mid")}, "cannot read it as a MIDI file"},
         {{"--melody", path("empty.mid")}, "holds no notes"},
+        {{"--melody", path("drums.mid")}, "no notes but drums (channel 10)"},
         {{"--melody", path("melody.mid"), "--melody-track", "1"}, "track 1 of"},
         {{"--melody", path("melody.mid"), "--melody-track", "3"}, "has 2 track(s)"},
     };
@@ -638,6 +650,44 @@ TEST_F(RenderCli, MelodyTunesEachNoteAndLeavesTheRestAsSung)
         EXPECT_TRUE(contains(bad.err, c.message)) << bad.err;
         EXPECT_EQ(listFolder(dir), before) << c.flags[1];
     }
+}
+
+// The take's sung notes out as a MIDI file and back in as its melody: the notes found are those
+// sung, and three notes moved in the file land where they were moved to. A take with no voice
+// writes no notes file.
+TEST_F(RenderCli, NotesFileRoundTrip)
+{
+    auto take = tuningtest::singTune(tuningtest::tunes()[1], 2, 40.0, false, 5);
+    writeAudio(path("take.wav"), take.samples, 1, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    ToolRun run = render({"--engine", "live", "--notes-out", path("sung.mid"), path("take.wav"),
+                          "-o", path("copy.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, std::to_string(take.notes.size()) + " sung notes -> "))
+        << run.out;
+    const render::Melody found = render::loadMelody(path("sung.mid"), 0);
+    ASSERT_EQ(found.notes.size(), take.notes.size());
+    std::vector<render::FoundNote> moved;
+    for (size_t n = 0; n < take.notes.size(); ++n)
+    {
+        EXPECT_EQ(found.notes[n].midi, take.notes[n].midi) << n;
+        EXPECT_NEAR(found.notes[n].start, take.notes[n].start, 0.05) << n;
+        const int by = n == 2 || n == 5 || n == 9 ? 2 : 0;
+        moved.push_back({found.notes[n].start, found.notes[n].end, found.notes[n].midi + by, 90});
+        take.notes[n].midi += by;
+    }
+    render::writeNotesFile(path("moved.mid"), moved, false);
+    run = render({path("take.wav"), "--melody", path("moved.mid"), "-o", path("back.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto errors =
+        tuningtest::noteErrors(readAudio(path("back.wav")).samples, 44100, take.notes);
+    for (size_t n : {2, 5, 9})
+        EXPECT_LE(std::fabs(errors[n]), 20.0) << "moved note " << n;
+
+    writeAudio(path("silence.wav"), std::vector<float>(44100, 0.0f), 1, 44100);
+    run = render({"--notes-out", path("none.mid"), path("silence.wav"), "-o", path("s.wav")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, "no sung notes found")) << run.err;
+    EXPECT_FALSE(std::ifstream(path("none.mid")).good());
 }
 
 // What the renderer says, and its exit status, for the files and folders a user brings: rates it

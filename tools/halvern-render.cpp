@@ -174,6 +174,8 @@ std::vector<std::pair<FILE*, std::string>> reportOf(const FileResult& r, bool qu
     for (const std::string& line : r.keyLines)
         lines.push_back({stdout, line});
     if (!quiet && !r.plotPath.empty()) lines.push_back({stdout, "pitch plot -> " + r.plotPath});
+    if (!quiet && !r.notesPath.empty())
+        lines.push_back({stdout, std::to_string(r.notesFound) + " sung notes -> " + r.notesPath});
     return lines;
 }
 
@@ -278,6 +280,10 @@ int main(int argc, char** argv)
         if (!options.pitchPlot.empty() &&
             (options.pitchPlot == output || sameFile(options.pitchPlot, input)))
             return fail("--pitch-plot " + options.pitchPlot + " would replace an audio file");
+        if (!options.notesOut.empty() &&
+            (options.notesOut == output || options.notesOut == options.pitchPlot ||
+             sameFile(options.notesOut, input)))
+            return fail("--notes-out " + options.notesOut + " would replace another file");
         jobs.push_back({input, output});
     }
     if (!options.force)
@@ -287,6 +293,8 @@ int main(int argc, char** argv)
             if (exists(job.output)) taken.push_back(job.output);
         if (!options.pitchPlot.empty() && exists(options.pitchPlot))
             taken.push_back(options.pitchPlot);
+        if (!options.notesOut.empty() && exists(options.notesOut))
+            taken.push_back(options.notesOut);
         if (!taken.empty())
         {
             for (const std::string& path : taken)

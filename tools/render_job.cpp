@@ -2,6 +2,7 @@
 
 #include "render_audio.h"
 #include "render_key.h"
+#include "render_notes.h"
 #include "render_pitch.h"
 #include "render_plot.h"
 #include "samplerates.h"
@@ -141,6 +142,17 @@ namespace
 {
 
 // Sets the switches a melody asks for from this sample on.
+// The controls as the plug-in holds them, for finding the notes under the same ones.
+ControlState controlsOf(PluginHost& host)
+{
+    ControlState c;
+    c.pitchCents = std::round((host.getParameter(kPitchParameter) - 0.5f) * 240.0f) * 10.0f;
+    c.scaleOn = host.getParameter(kScaleParameter) >= 0.5f;
+    for (int p = 0; p < 12; ++p) // noteOn counts from A, the parameters from C
+        c.noteOn[(p + 3) % 12] = host.getParameter(kFirstNoteParameter + p) >= 0.5f;
+    return c;
+}
+
 void applySwitch(PluginHost& host, const SwitchChange& change)
 {
     if (change.pitchClass < 0)
@@ -213,6 +225,12 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         }
         std::vector<SwitchChange> switches;
         if (melody) switches = melodySwitches(*melody, rate);
+        std::unique_ptr<NoteFinder> finder;
+        if (!options.notesOut.empty())
+        {
+            finder = std::make_unique<NoteFinder>(rate);
+            finder->setControls(controlsOf(host));
+        }
         size_t nextSwitch = 0;
         int64_t fed = 0; // samples given to the plug-in so far
 
@@ -268,12 +286,20 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             // on its sample.
             for (size_t done = 0; done < count;)
             {
+                bool switched = false;
                 while (nextSwitch < switches.size() && switches[nextSwitch].at <= fed)
+                {
                     applySwitch(host, switches[nextSwitch++]);
+                    switched = true;
+                }
+                if (finder && switched) finder->setControls(controlsOf(host));
                 size_t part = count - done;
                 if (nextSwitch < switches.size())
                     part = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(part),
                                                                  switches[nextSwitch].at - fed));
+                if (finder && done < fromInput)
+                    finder->feed(in.data() + done,
+                                 static_cast<int>(std::min(part, fromInput - done)));
                 host.process(in.data() + done, out.data() + done, static_cast<VstInt32>(part));
                 done += part;
                 fed += static_cast<int64_t>(part);
@@ -344,6 +370,16 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         else
         {
             writer.commit(options.force);
+        }
+        if (finder)
+        {
+            const std::vector<FoundNote> notes = finder->finish();
+            if (notes.empty())
+                throw RenderError(output + " was written, but " + options.notesOut +
+                                  " was not: no sung notes found in " + input);
+            writeNotesFile(options.notesOut, notes, options.force);
+            result.notesPath = options.notesOut;
+            result.notesFound = static_cast<int>(notes.size());
         }
         result.ok = true;
     }

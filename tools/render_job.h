@@ -55,6 +55,8 @@ struct FileResult
     int64_t nonFiniteSamples = 0;
     int clipBits = 0; // bit depth at which samples clipped; 0: clipped at ±1
     std::string plotPath;
+    std::string notesPath; // --notes-out, once written
+    int notesFound = 0;
     std::vector<std::string> keyLines; // --scale auto: the key found and the notes tuned to
 };
 

@@ -24,7 +24,8 @@ void keepMessage(const gchar*, GLogLevelFlags, const gchar* message, gpointer ta
     if (text.empty()) text = message;
 }
 
-std::vector<MelodyNote> notesOfTrack(smf_track_t* track)
+// Drums (channel 10) are no melody: their notes are skipped and counted in drumNotes.
+std::vector<MelodyNote> notesOfTrack(smf_track_t* track, int& drumNotes)
 {
     std::vector<MelodyNote> notes;
     std::map<int, std::vector<size_t>> open; // channel * 128 + key -> notes waiting for their end
@@ -39,6 +40,11 @@ std::vector<MelodyNote> notesOfTrack(smf_track_t* track)
         const int key = (event->midi_buffer[0] & 0x0F) * 128 + (event->midi_buffer[1] & 0x7F);
         const bool on = status == 0x90 && event->midi_buffer[2] > 0;
         const bool off = status == 0x80 || (status == 0x90 && event->midi_buffer[2] == 0);
+        if ((event->midi_buffer[0] & 0x0F) == 9)
+        {
+            drumNotes += on;
+            continue;
+        }
         if (on)
         {
             open[key].push_back(notes.size());
@@ -83,18 +89,20 @@ Melody loadMelody(const std::string& path, int track)
 
     Melody melody;
     melody.path = path;
+    int drumNotes = 0;
     for (int t = track > 0 ? track : 1; t <= (track > 0 ? track : smf->number_of_tracks); ++t)
     {
         smf_track_t* candidate = smf_get_track_by_number(smf.get(), t);
         if (!candidate) continue;
-        melody.notes = notesOfTrack(candidate);
+        melody.notes = notesOfTrack(candidate, drumNotes);
         melody.track = t;
         if (!melody.notes.empty()) return melody;
     }
+    const std::string drums = drumNotes > 0 ? " but drums (channel 10), which are no melody" : "";
     if (track > 0)
         throw MelodyError("--melody-track " + std::to_string(track) + ": track " +
-                          std::to_string(track) + " of " + path + " holds no notes");
-    throw MelodyError("--melody " + path + ": the file holds no notes");
+                          std::to_string(track) + " of " + path + " holds no notes" + drums);
+    throw MelodyError("--melody " + path + ": the file holds no notes" + drums);
 }
 
 void shiftMelody(Melody& melody, double seconds)

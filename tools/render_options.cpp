@@ -272,6 +272,10 @@ void defineOptions(CLI::App& app, RenderOptions& options)
          "write the plug-in's raw, delayed stream (default: aligned)", output);
     path("--pitch-plot", options.pitchPlot, "--pitch-plot",
          "plot the input's and the output's pitch over time", output, "PNG");
+    path("--notes-out", options.notesOut, "--notes-out",
+         "write the notes sung in the take as a MIDI file\n(the corrected notes with a scale or "
+         "melody)",
+         output, "FILE.mid");
 
     const std::string voice = "Voice";
     number("--pitch", "pitch shift in semitones, -12 to +12 (10-cent steps)", voice, "ST",
@@ -403,6 +407,8 @@ RenderOptions parseCommandLine(const std::vector<std::string>& args)
         throw UsageError("-o names one output; use --out-dir DIR for several inputs");
     if (!options.pitchPlot.empty() && options.inputs.size() > 1)
         throw UsageError("--pitch-plot draws one file; give a single input");
+    if (!options.notesOut.empty() && options.inputs.size() > 1)
+        throw UsageError("--notes-out writes one file; give a single input");
     if (options.retuneGiven && options.engine != Engine::Live)
         throw UsageError("--retune sets Halvern Live's Retune time; add --engine live");
     return options;

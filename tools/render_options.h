@@ -68,6 +68,7 @@ struct RenderOptions
     bool force = false;
     int jobs = 0; // 0: one per core
     std::string pitchPlot;
+    std::string notesOut; // --notes-out: the take's sung notes as a MIDI file
     bool help = false;
     bool version = false;
 };
