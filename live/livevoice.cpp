@@ -97,7 +97,7 @@ struct LiveVoice::State
     double levelGain() const;
     double refinePeriod(double coarse) const;
     void placeMarks(double until);
-    void noteStep(int64_t time, bool isVoiced, int note, double level);
+    void noteStep(int64_t time, bool isVoiced, int note, int64_t reached, double level);
     void pushNote(const SungNoteEvent& event);
 
     int rate, latency, decimation, hop, window;
@@ -209,7 +209,7 @@ void LiveVoice::State::analyse(const LiveControls& controls)
     {
         chooser.release();
         heard.release();
-        noteStep(described, false, 0, estimate.level);
+        noteStep(described, false, 0, described, estimate.level);
         return;
     }
     period = estimatedPeriod;
@@ -223,15 +223,19 @@ void LiveVoice::State::analyse(const LiveControls& controls)
         chromatic.scaleOn = 1;
         heard.step(voiceCents, chromatic, 0.0, interval);
     }
-    const int semitone = chooser.holding() ? chooser.note() : heard.note();
-    noteStep(described, true, 69 + semitone, estimate.level);
+    else
+        heard.release();
+    const NoteChooser& on = chooser.holding() ? chooser : heard;
+    const int64_t reached = described - static_cast<int64_t>(on.reachedSecondsAgo() * rate);
+    noteStep(described, true, 69 + on.note(), reached, estimate.level);
     ratio = std::clamp(std::exp2((c.pitchCents + correction) / 1200.0), 0.125, 8.0);
 }
 
-void LiveVoice::State::noteStep(int64_t time, bool isVoiced, int note, double level)
+void LiveVoice::State::noteStep(int64_t time, bool isVoiced, int note, int64_t reached,
+                                double level)
 {
     SungNoteEvent found[2];
-    const int count = sung.step(time, now, isVoiced, note, level, found);
+    const int count = sung.step(time, now, isVoiced, note, reached, level, found);
     for (int i = 0; i < count; ++i)
         pushNote(found[i]);
 }

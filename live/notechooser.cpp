@@ -21,11 +21,12 @@ bool nearestLitNote(const ControlState& controls, double cents, int& note)
     return found;
 }
 
-void NoteChooser::take(int note)
+void NoteChooser::take(int note, double before)
 {
     hasNote = true;
     heldNote = note;
     heldSeconds = 0.0;
+    reachedBefore = before;
     candidateSeconds = 0.0;
 }
 
@@ -57,8 +58,10 @@ double NoteChooser::step(double voiceCents, const ControlState& controls, double
         const double fromNearest = std::fabs(voiceCents - 100.0 * nearest);
         candidateSeconds = nearest == candidate ? candidateSeconds + interval : interval;
         candidate = nearest;
-        if (fromHeld - fromNearest >= kClearCents || candidateSeconds >= kHoldSeconds)
+        if (fromHeld - fromNearest >= kClearCents)
             take(nearest);
+        else if (candidateSeconds >= kHoldSeconds)
+            take(nearest, candidateSeconds - interval);
     }
     else
         candidateSeconds = 0.0;

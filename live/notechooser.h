@@ -33,16 +33,20 @@ public:
 
     // The held note in semitones from A 440 Hz; valid while holding() is true.
     int note() const { return heldNote; }
+    // How long ago (seconds) the voice reached the held note: a note taken after the hold time
+    // was reached that long before it was taken.
+    double reachedSecondsAgo() const { return heldSeconds + reachedBefore; }
     bool holding() const { return hasNote; }
 
 private:
-    void take(int note);
+    void take(int note, double reachedBefore = 0.0);
 
     bool hasNote = false;
     int heldNote = 0;
     int candidate = 0;
     double candidateSeconds = 0.0;
-    double heldSeconds = 0.0; // since the held note was taken
+    double heldSeconds = 0.0;   // since the held note was taken
+    double reachedBefore = 0.0; // how long before it was taken the voice had reached it
     double correction = 0.0;
 };
 

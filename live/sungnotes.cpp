@@ -27,7 +27,7 @@ int SungNotes::finish(int64_t time, int64_t now, SungNoteEvent* events)
     return 1;
 }
 
-int SungNotes::step(int64_t time, int64_t now, bool voiced, int note, double level,
+int SungNotes::step(int64_t time, int64_t now, bool voiced, int note, int64_t reached, double level,
                     SungNoteEvent* events)
 {
     if (!voiced || note < 0 || note > 127)
@@ -40,7 +40,8 @@ int SungNotes::step(int64_t time, int64_t now, bool voiced, int note, double lev
     if (note != settling)
     {
         settling = note;
-        settleStart = time;
+        // never before the open note's own start
+        settleStart = std::min(time, std::max(reached, openNote >= 0 ? openStart : reached));
         settleLevel = level;
     }
     settleLevel = std::max(settleLevel, level);
@@ -49,6 +50,7 @@ int SungNotes::step(int64_t time, int64_t now, bool voiced, int note, double lev
     // A new note ends the old one where the voice got to it.
     if (openNote >= 0) events[count++] = {settleStart, now, openNote, 0};
     openNote = note;
+    openStart = settleStart;
     events[count++] = {settleStart, now, note, velocityForLevel(settleLevel)};
     return count;
 }

@@ -29,9 +29,11 @@ public:
     }
 
     // One analysis step describing input sample `time` (ascending from call to call), detected at
-    // input sample `now`: voiced or not, the semitone it is on (MIDI number) and its RMS level.
-    // Writes at most two events (an end, then a start) and returns how many.
-    int step(int64_t time, int64_t now, bool voiced, int note, double level, SungNoteEvent* events);
+    // input sample `now`: voiced or not, the semitone it is on (MIDI number), the input sample
+    // where the voice reached that semitone (<= time) and its RMS level. Writes at most two
+    // events (an end, then a start) and returns how many.
+    int step(int64_t time, int64_t now, bool voiced, int note, int64_t reached, double level,
+             SungNoteEvent* events);
     // Ends an open note at `time` (the end of a stream); returns 0 or 1 event.
     int finish(int64_t time, int64_t now, SungNoteEvent* events);
     void reset();
@@ -44,6 +46,7 @@ private:
     int64_t silentSince = -1; // start of the current unvoiced stretch, -1 while voiced
     int settling = -1;        // semitone the voice is on now, -1 = unvoiced
     int64_t settleStart = 0;  // where it got there
+    int64_t openStart = 0;    // where the open note started
     double settleLevel = 0.0; // loudest level since
 };
 
