@@ -21,6 +21,7 @@ constexpr double kUnvoicedSeconds = 0.005;
 constexpr double kLevelSeconds = 0.04;
 constexpr double kLevelRange = 2.0;
 constexpr double kSilentPower = 1e-12;
+constexpr double kTiny = 1e-30; // below any signal, far above the denormal range
 
 int scaled(int samplesAt44100, int rate)
 {
@@ -56,6 +57,10 @@ struct LowPass
         const double y = b0 * x + z1;
         z1 = b1 * x - a1 * y + z2;
         z2 = b2 * x - a2 * y;
+        // After the voice stops the state decays towards denormal numbers, which are many
+        // times slower to compute with, here and in the transforms of what comes out.
+        if (std::fabs(z1) < kTiny) z1 = 0.0;
+        if (std::fabs(z2) < kTiny) z2 = 0.0;
         return y;
     }
 };
@@ -452,6 +457,8 @@ void LiveVoice::process(const float* in, float* out, int count, const LiveContro
         const double dry = st.input[(st.now - 1 - st.latency) & st.mask];
         st.inputPower += (dry * dry - st.inputPower) * st.levelCoefficient;
         st.outputPower += (raw * raw - st.outputPower) * st.levelCoefficient;
+        if (st.inputPower < kTiny) st.inputPower = 0.0;
+        if (st.outputPower < kTiny) st.outputPower = 0.0;
     }
 }
 
