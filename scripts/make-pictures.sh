@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Draws the README's two pictures with the project's own tools: the editor as a host shows it,
-# and the demo's pitch plot. Writes docs/ by default; the test suite draws them elsewhere and
+# Draws the README's pictures with the project's own tools: the editor as a host shows it, the
+# demo's pitch plot, Halvern Live's editor, and the demo through Live with the notes it found. Writes docs/ by default; the test suite draws them elsewhere and
 # compares, so the pictures cannot fall behind the editor or the renderer.
 # Usage: scripts/make-pictures.sh [DIR]   (needs a build: scripts/build.sh)
 set -euo pipefail
@@ -16,3 +16,8 @@ trap 'rm -rf "$scratch"' EXIT
 "$build_dir/tools/makedemo" "$scratch/demo-input.wav"
 "$build_dir/tools/halvern-render" -q --force --scale "C major" --pitch-plot "$out_dir/demo-pitch.png" \
     "$scratch/demo-input.wav" -o "$scratch/demo-corrected.wav"
+"$build_dir/tools/halvern-editor-png" --force --live --retune 50 --scale "C major" \
+    -o "$out_dir/live-editor.png"
+"$build_dir/tools/halvern-render" -q --force --engine live --scale "C major" \
+    --notes-out "$scratch/demo-notes.mid" --pitch-plot "$out_dir/live-notes.png" \
+    "$scratch/demo-input.wav" -o "$scratch/demo-live.wav"

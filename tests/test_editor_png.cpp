@@ -104,7 +104,7 @@ TEST(ReadmePictures, MatchWhatTheToolsDraw)
                                 HALVERN_SOURCE_DIR + "/scripts/make-pictures.sh' '" + folder +
                                 "' >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    for (const char* name : {"editor.png", "demo-pitch.png"})
+    for (const char* name : {"editor.png", "demo-pitch.png", "live-editor.png", "live-notes.png"})
     {
         SCOPED_TRACE(name);
         cairo_surface_t* drawn = cairo_image_surface_create_from_png((folder + "/" + name).c_str());

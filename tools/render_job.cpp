@@ -325,6 +325,9 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             throw RenderError(input + ": could read only " + std::to_string(inputFrames) + " of " +
                               std::to_string(reader.frames()) + " frames; the file looks damaged");
 
+        std::vector<FoundNote> sungNotes;
+        if (finder) sungNotes = finder->finish();
+
         result.audioSeconds = static_cast<double>(inputFrames) / rate;
         result.clippedSamples = writer.clippedSamples();
         result.nonFiniteSamples = writer.nonFiniteSamples();
@@ -353,12 +356,20 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
             if (options.pitchGiven) title += "  -  pitch " + formatStep(options.pitchSemitones);
             if (options.formantGiven)
                 title += "  -  formant " + formatStep(options.formantSemitones);
+            // The notes found, or the melody's, as bars under the tracks.
+            std::vector<PlotNote> bars;
+            for (const FoundNote& n : sungNotes)
+                bars.push_back({n.start, n.end, n.midi});
+            if (!finder && melody)
+                for (const MelodyNote& n : melody->notes)
+                    bars.push_back({n.start, n.end, n.midi});
             writer.commit(options.force);
             try
             {
                 if (inputTrack.f0.empty()) inputTrack = trackPitch(plotInput, rate);
                 writePitchPlot(options.pitchPlot, inputTrack, trackPitch(plotOutput, rate),
-                               result.audioSeconds, guides, title, options.force);
+                               result.audioSeconds, guides, title, options.force, bars,
+                               finder ? "notes sung" : "melody");
             }
             catch (const std::exception& error)
             {
@@ -373,13 +384,12 @@ FileResult renderFile(const RenderOptions& options, const std::string& pluginPat
         }
         if (finder)
         {
-            const std::vector<FoundNote> notes = finder->finish();
-            if (notes.empty())
+            if (sungNotes.empty())
                 throw RenderError(output + " was written, but " + options.notesOut +
                                   " was not: no sung notes found in " + input);
-            writeNotesFile(options.notesOut, notes, options.force);
+            writeNotesFile(options.notesOut, sungNotes, options.force);
             result.notesPath = options.notesOut;
-            result.notesFound = static_cast<int>(notes.size());
+            result.notesFound = static_cast<int>(sungNotes.size());
         }
         result.ok = true;
     }

@@ -21,6 +21,7 @@ struct Colour
 };
 constexpr Colour kInputColour = {0.20, 0.42, 0.85};
 constexpr Colour kOutputColour = {0.92, 0.42, 0.08};
+constexpr Colour kNoteColour = {0.70, 0.88, 0.70};
 
 void setColour(cairo_t* cr, Colour c, double alpha = 1.0)
 {
@@ -153,7 +154,7 @@ PlotGeometry plotGeometryFor(const PitchTrack& input, const PitchTrack& output, 
 
 void writePitchPlot(const std::string& path, const PitchTrack& input, const PitchTrack& output,
                     double duration, const NoteSet& guideNotes, const std::string& title,
-                    bool replace)
+                    bool replace, const std::vector<PlotNote>& notes, const std::string& notesLabel)
 {
     const PlotGeometry g = plotGeometryFor(input, output, duration);
     std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
@@ -224,6 +225,15 @@ void writePitchPlot(const std::string& path, const PitchTrack& input, const Pitc
     cairo_save(cr);
     cairo_rectangle(cr, plotLeft, plotTop, plotRight - plotLeft, plotBottom - plotTop);
     cairo_clip(cr);
+    for (const PlotNote& n : notes)
+    {
+        const double top = g.yForFrequency(frequencyOfMidi(n.midi + 0.5));
+        const double bottom = g.yForFrequency(frequencyOfMidi(n.midi - 0.5));
+        cairo_rectangle(cr, g.xForTime(n.start), top, g.xForTime(n.end) - g.xForTime(n.start),
+                        bottom - top);
+        setColour(cr, kNoteColour);
+        cairo_fill(cr);
+    }
     drawTrack(cr, g, input, kInputColour);
     drawTrack(cr, g, output, kOutputColour);
     cairo_restore(cr);
@@ -235,10 +245,12 @@ void writePitchPlot(const std::string& path, const PitchTrack& input, const Pitc
     {
         const char* label;
         Colour colour;
-    } entries[] = {{"input f0", kInputColour}, {"output f0", kOutputColour}};
-    for (int k = 0; k < 2; ++k)
+    } entries[] = {{"input f0", kInputColour},
+                   {"output f0", kOutputColour},
+                   {notesLabel.c_str(), kNoteColour}};
+    for (int k = 0; k < (notes.empty() ? 2 : 3); ++k)
     {
-        const double y = plotTop - 30 + 14 * k;
+        const double y = notes.empty() ? plotTop - 30 + 14 * k : plotTop - 38 + 13 * k;
         setColour(cr, entries[k].colour);
         cairo_set_line_width(cr, 3.0);
         cairo_move_to(cr, legendX, y);

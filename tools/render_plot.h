@@ -37,10 +37,19 @@ struct PlotGeometry
 // Fits the pitch axis to the voiced frames of both tracks, at least one octave, whole notes.
 PlotGeometry plotGeometryFor(const PitchTrack& input, const PitchTrack& output, double duration);
 
-// Draws the plot and writes it as PNG through a temporary file; throws RenderError.
+// A note drawn under the tracks as a bar a semitone high, as in a piano roll.
+struct PlotNote
+{
+    double start = 0.0, end = 0.0; // seconds
+    int midi = 60;
+};
+
+// Draws the plot and writes it as PNG through a temporary file; throws RenderError. notes, when
+// not empty, are drawn as bars and named in the legend as notesLabel.
 void writePitchPlot(const std::string& path, const PitchTrack& input, const PitchTrack& output,
                     double duration, const NoteSet& guideNotes, const std::string& title,
-                    bool replace);
+                    bool replace, const std::vector<PlotNote>& notes = {},
+                    const std::string& notesLabel = "");
 
 // Writes an image surface as PNG through a temporary file beside path; throws RenderError.
 void writeSurfaceAsPng(cairo_surface_t* surface, const std::string& path, bool replace);
