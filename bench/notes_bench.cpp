@@ -19,17 +19,6 @@ namespace
 
 std::string folder = "notes-bench";
 
-void writeWav(const std::string& path, const std::vector<float>& samples, double rate)
-{
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(rate);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-}
-
 bool run(const std::string& arguments)
 {
     const std::string command =
@@ -108,7 +97,7 @@ int main(int argc, char** argv)
 
             // The same through the renderer, then three notes moved and rendered back.
             const std::string input = folder + "/take.wav", notesFile = folder + "/sung.mid";
-            writeWav(input, take.samples, take.rate);
+            rendertest::writeAudio(input, take.samples, 1, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
             if (!run("--notes-out " + notesFile + " " + input + " -o " + folder + "/copy.wav"))
             {
                 std::fprintf(stderr, "halvern-render --notes-out failed\n");
