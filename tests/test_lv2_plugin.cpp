@@ -531,18 +531,20 @@ private:
     LV2_URID_Map map{this, toUrid};
 };
 
-// A preset's port values as lilv restores them onto an instance; NaN where it sets none.
-std::vector<float> presetControls(LilvWorld* world, UridMap& map, const LilvNode* preset)
+// A preset's port values as lilv restores them onto an instance (count: 16 with Live's retune);
+// NaN where it sets none.
+std::vector<float> presetControls(LilvWorld* world, UridMap& map, const LilvNode* preset,
+                                  uint32_t count = kControlPorts)
 {
-    std::vector<float> controls(kControlPorts, std::nanf(""));
+    std::vector<float> controls(count, std::nanf(""));
     LilvState* state = lilv_state_new_from_world(world, map.feature(), preset);
     if (!state) return controls;
     const auto setValue =
         [](const char* symbol, void* user, const void* value, uint32_t size, uint32_t)
     {
         auto& c = *static_cast<std::vector<float>*>(user);
-        for (uint32_t k = 0; k < kControlPorts; ++k)
-            if (std::strcmp(symbol, kSymbols[k]) == 0 && size == sizeof(float))
+        for (uint32_t k = 0; k < c.size(); ++k)
+            if (std::strcmp(symbol, k < 15 ? kSymbols[k] : "retune") == 0 && size == sizeof(float))
                 std::memcpy(&c[k], value, sizeof(float));
     };
     lilv_state_restore(state, nullptr, setValue, &controls, 0, nullptr);
@@ -550,9 +552,11 @@ std::vector<float> presetControls(LilvWorld* world, UridMap& map, const LilvNode
     return controls;
 }
 
-TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand)
+// Halvern's presets, and with count 16 Halvern Live's: the same with its natural Retune (50 ms),
+// and Hard tune and Gentle (0 and 200 ms) with every note lit.
+void checkPresets(Lv2World& world, uint32_t count)
 {
-    std::vector<float> minimum(18), maximum(18), defaults(18);
+    std::vector<float> minimum(22), maximum(22), defaults(22);
     lilv_plugin_get_port_ranges_float(world.plugin, minimum.data(), maximum.data(),
                                       defaults.data());
     Node presetClass(world.uri(LV2_PRESETS__Preset));
@@ -572,12 +576,12 @@ TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand
         SCOPED_TRACE(name);
         EXPECT_TRUE(labels.insert(name).second) << "two presets share a label";
 
-        const std::vector<float> controls = presetControls(world.world, map, preset);
-        for (uint32_t k = 0; k < kControlPorts; ++k)
+        const std::vector<float> controls = presetControls(world.world, map, preset, count);
+        for (uint32_t k = 0; k < count; ++k)
         {
-            EXPECT_GE(controls[k], minimum[k]) << kSymbols[k];
-            EXPECT_LE(controls[k], maximum[k]) << kSymbols[k];
-            if (k >= 2)
+            EXPECT_GE(controls[k], minimum[k]) << k;
+            EXPECT_LE(controls[k], maximum[k]) << k;
+            if (k >= 2 && k < 15)
             {
                 EXPECT_TRUE(controls[k] == 0.0f || controls[k] == 1.0f) << kSymbols[k];
             }
@@ -586,9 +590,13 @@ TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand
         {
             EXPECT_TRUE(std::equal(controls.begin(), controls.end(), defaults.begin()));
         }
+        if (count == 16)
+        {
+            EXPECT_EQ(controls[15], name == "Hard tune" ? 0.0f : name == "Gentle" ? 200.0f : 50.0f);
+        }
         const bool isKey = name.size() > 6 && (name.compare(name.size() - 6, 6, " major") == 0 ||
                                                name.compare(name.size() - 6, 6, " minor") == 0);
-        if (!isKey && name != "Chromatic") continue;
+        if (!isKey && name != "Chromatic" && name != "Hard tune" && name != "Gentle") continue;
         keys += isKey;
 
         // a key lights exactly its seven notes, with Scale on and no shift
@@ -598,6 +606,7 @@ TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand
         EXPECT_EQ(controls[2], 1.0f);
         for (int p = 0; p < 12; ++p)
             EXPECT_EQ(controls[3 + p], notes[p] ? 1.0f : 0.0f) << kSymbols[3 + p];
+        if (count == 16) continue; // Live's output: Lv2LivePlugin
         const Settings byHand{0.0f, 0.0f, true, isKey ? name : "chromatic"};
         EXPECT_EQ(differingSamples(renderLv2(world.plugin, 44100.0, input, {}, controls.data()),
                                    renderVst(44100.0, input, {{0, byHand}})),
@@ -605,8 +614,19 @@ TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand
     }
     lilv_nodes_free(presets);
     EXPECT_EQ(keys, 24);
-    EXPECT_GE(labels.size(), 28u);
+    EXPECT_EQ(labels.size(), count == 16 ? 34u : 32u);
     EXPECT_TRUE(labels.count("Chromatic") && labels.count("Off"));
+}
+
+TEST_F(Lv2Plugin, FactoryPresetsAreInRangeKeysLightTheirNotesAndSoundAsSetByHand)
+{
+    checkPresets(world, kControlPorts);
+}
+
+TEST(Lv2LivePlugin, FactoryPresetsAreHalvernsWithRetuneAndTwoOfItsOwn)
+{
+    Lv2World world(HALVERN_LIVE_LV2_BUNDLE, "urn:brakk:halvern-live");
+    checkPresets(world, 16);
 }
 
 // Halvern Live's bundle: its ports as its VST 2.x library reports its parameters (Halvern's
