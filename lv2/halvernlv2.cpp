@@ -74,19 +74,17 @@ struct Instance
         e.event.body.type = midiEventUrid;
         std::memcpy(e.message, message, 3);
         if (!lv2_atom_sequence_append_event(midiOutNow, midiOutCapacity, &e.event)) return;
-        if ((message[0] & 0xF0) == 0x90 && message[2] > 0)
-            sounding[message[1] & 0x7F] = true;
-        else
-            sounding[message[1] & 0x7F] = false;
+        sounding[message[1] & 0x7F] = (message[0] & 0xF0) == 0x90 && message[2] > 0;
     }
 
     // The effect's notes, note on and note off only; an off for a note not on is left out.
     void takeMidi(const VstEvents& events)
     {
         if (!midiOutNow) return;
+        VstEvent* const* all = events.events; // numEvents of them, past the declared two
         for (VstInt32 k = 0; k < events.numEvents; ++k)
         {
-            const VstEvent* event = events.events[k];
+            const VstEvent* event = all[k];
             if (!event || event->type != kVstMidiType) continue;
             uint8_t message[3];
             std::memcpy(message, reinterpret_cast<const VstMidiEvent*>(event)->midiData, 3);

@@ -89,9 +89,10 @@ VstInt32 LiveVST::processEvents(void* events)
 {
     const auto* list = static_cast<const VstEvents*>(events);
     if (!list) return 0;
+    VstEvent* const* all = list->events; // numEvents of them, past the declared two
     for (VstInt32 k = 0; k < list->numEvents && keyEventCount < kMaxEventsIn; ++k)
     {
-        const VstEvent* event = list->events[k];
+        const VstEvent* event = all[k];
         const MidiKeys::Message message = MidiKeys::read(event);
         if (message.kind != MidiKeys::Kind::None)
             keyEvents[keyEventCount++] = {event->deltaFrames, message};
@@ -117,7 +118,7 @@ void LiveVST::applyRate(int rate)
 void LiveVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0]) return;
-    // One snapshot for the whole block: LiveVoice takes its controls per call.
+    // One snapshot of the controls for the block; only the held keys change within it.
     LiveControls snapshot{controls.load(), retuneMs.load(std::memory_order_relaxed),
                           keys.pitchClasses()};
     const int64_t blockStart = voice->samplesProcessed();

@@ -68,11 +68,12 @@ VstIntPtr HALVERN_CALLBACK PluginHost::hostCallback(AEffect* effect, VstInt32 op
     const auto* events = static_cast<const VstEvents*>(ptr);
     if (opcode == audioMasterProcessEvents && host && events)
     {
+        VstEvent* const* all = events->events; // numEvents of them, past the declared two
         for (VstInt32 k = 0; k < events->numEvents; ++k)
         {
             const size_t n = host->sentMidiCount_.load(std::memory_order_relaxed);
-            if (n == host->sentMidi_.size() || events->events[k]->type != kVstMidiType) continue;
-            const auto* midi = reinterpret_cast<const VstMidiEvent*>(events->events[k]);
+            if (n == host->sentMidi_.size() || all[k]->type != kVstMidiType) continue;
+            const auto* midi = reinterpret_cast<const VstMidiEvent*>(all[k]);
             host->sentMidi_[n].frame = host->framesProcessed_ + midi->deltaFrames;
             std::memcpy(host->sentMidi_[n].bytes.data(), midi->midiData, 3);
             host->sentMidiCount_.store(n + 1, std::memory_order_release);
