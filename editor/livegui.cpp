@@ -3,6 +3,7 @@
 #include "audioeffect.h"
 #include "cbitmap.h"
 #include "cknob.h"
+#include "conoffbutton.h"
 #include "cparamdisplay.h"
 #include "sharedcontrols.h"
 
@@ -48,14 +49,38 @@ bool LiveGui::open(void* parentWindow)
     knobHandle->forget();
 
     retuneDisplay = makeReadout(CRect(112, 138, 144, 150), kRetune);
+    shownHeld = 0;
+    showHeldNotes();
     return true;
 }
 
 void LiveGui::close()
 {
     VstGui::close();
+    shownHeld = 0;
     retuneKnob = nullptr;
     retuneDisplay = nullptr;
+}
+
+void LiveGui::idle()
+{
+    showHeldNotes();
+    VstGui::idle();
+}
+
+void LiveGui::showHeldNotes()
+{
+    if (!getFrame() || !heldSource) return;
+    const int held = heldSource->load(std::memory_order_relaxed) & 0xFFF;
+    if (held == shownHeld) return;
+    shownHeld = held;
+    for (int i = 0; i < 12; ++i) // lamp i is C + i; bit 0 of the mask is A
+    {
+        COnOffButton* lamp = getNoteSwitch(i);
+        lamp->setValue(held ? static_cast<float>((held >> ((i + 3) % 12)) & 1)
+                            : effect->getParameter(kFirstNote + i));
+        lamp->setDirty();
+    }
 }
 
 void LiveGui::setParameter(VstInt32 index, float value)
@@ -63,6 +88,8 @@ void LiveGui::setParameter(VstInt32 index, float value)
     if (index == kPitch || index == kFormant)
         value = hostValueInStep(static_cast<int>(std::lround((value - 0.5f) * 240.0f)));
     VstGui::setParameter(index, value);
+    // A lamp clicked while keys are held changes its switch; the lamp shows the keys again.
+    if (shownHeld > 0 && index >= kFirstNote && index < kFirstNote + 12) shownHeld = -1;
 }
 
 void LiveGui::applyControl(VstInt32 index, float value)
@@ -75,5 +102,7 @@ void LiveGui::applyControl(VstInt32 index, float value)
         return;
     }
     if (index == kPitch || index == kFormant) value = effect->getParameter(index);
+    // the switch changed under held keys shows when they are released
+    if (shownHeld != 0 && index >= kFirstNote && index < kFirstNote + 12) return;
     VstGui::applyControl(index, value);
 }

@@ -15,4 +15,5 @@ std::unique_ptr<AudioEffectX> makeHalvern(audioMasterCallback host, int rate)
 
 } // namespace
 
-const halvernlv2::PluginKind halvernlv2::kPlugin = {kPluginUri, kHalvernPorts, makeHalvern};
+const halvernlv2::PluginKind halvernlv2::kPlugin = {kPluginUri, kHalvernPorts, makeHalvern,
+                                                    nullptr};

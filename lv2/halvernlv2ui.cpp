@@ -38,8 +38,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char*,
     try
     {
         auto ui = std::make_unique<Ui>();
-        ui->effect =
-            std::make_unique<UiEffect>(write, controller, touch, halvernlv2::kUi.parameters);
+        ui->effect = std::make_unique<UiEffect>(
+            write, controller, touch, halvernlv2::kUi.parameters, halvernlv2::kUi.heldPort);
         ui->editor = halvernlv2::kUi.make(ui->effect.get());
         ui->editor->open(parent);
         // Without a display, or with a parent that is no window of it, there is nothing to show.

@@ -13,6 +13,12 @@ std::unique_ptr<AudioEffectX> makeLive(audioMasterCallback host, int rate)
     return effect;
 }
 
+uint16_t heldNotes(const AudioEffectX& effect)
+{
+    return static_cast<const LiveVST&>(effect).heldNotes();
+}
+
 } // namespace
 
-const halvernlv2::PluginKind halvernlv2::kPlugin = {kLivePluginUri, kLivePorts, makeLive};
+const halvernlv2::PluginKind halvernlv2::kPlugin = {kLivePluginUri, kLivePorts, makeLive,
+                                                    heldNotes};

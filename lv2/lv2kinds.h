@@ -8,8 +8,8 @@
 
 #include <memory>
 
-class AudioEffect;
 class AudioEffectX;
+class UiEffect;
 class VstGui;
 
 namespace halvernlv2
@@ -22,6 +22,8 @@ struct PluginKind
     // A suspended effect running at rate, or null when it cannot run at that rate (throws
     // std::bad_alloc when it cannot allocate).
     std::unique_ptr<AudioEffectX> (*make)(audioMasterCallback host, int rate);
+    // The held keys' pitch classes, where the layout has MIDI; null otherwise.
+    uint16_t (*heldNotes)(const AudioEffectX& effect);
 };
 
 struct UiKind
@@ -29,7 +31,8 @@ struct UiKind
     const char* uri;
     int parameters; // the effect's, all of them control ports
     // The editor, attached to effect, which owns it.
-    VstGui* (*make)(AudioEffect* effect);
+    VstGui* (*make)(UiEffect* effect);
+    int heldPort; // the held keys' output port the editor shows, -1 for none
 };
 
 extern const PluginKind kPlugin;

@@ -34,17 +34,22 @@ enum PortIndex : uint32_t
 };
 
 // Where a bundle's ports lie: its control ports (its effect's parameters, in their order), then
-// audio in, audio out and the latency port.
+// audio in, audio out and the latency port; with MIDI (Halvern Live), then MIDI in and out (atom
+// sequences) and the held keys' pitch classes (an output control port, bit 0 = A).
 struct PortLayout
 {
     uint32_t controls;
+    bool midi = false;
     constexpr uint32_t input() const { return controls; }
     constexpr uint32_t output() const { return controls + 1; }
     constexpr uint32_t latency() const { return controls + 2; }
-    constexpr uint32_t count() const { return controls + 3; }
+    constexpr uint32_t midiIn() const { return controls + 3; }
+    constexpr uint32_t midiOut() const { return controls + 4; }
+    constexpr uint32_t held() const { return controls + 5; }
+    constexpr uint32_t count() const { return controls + (midi ? 6 : 3); }
 };
 constexpr PortLayout kHalvernPorts{kPortControlCount};
-constexpr PortLayout kLivePorts{kPortControlCount + 1};
+constexpr PortLayout kLivePorts{kPortControlCount + 1, true};
 constexpr uint32_t kMaxControlPorts = kPortControlCount + 1;
 
 constexpr bool isShiftPort(uint32_t index)

@@ -26,9 +26,9 @@ bool switchOfHostValue(float value)
 } // namespace
 
 UiEffect::UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller,
-                   const LV2UI_Touch* touch, int numParams)
+                   const LV2UI_Touch* touch, int numParams, int heldPort)
     : AudioEffectX(nullptr, 1, numParams), write(write), controller(controller), touch(touch),
-      numParams(numParams)
+      numParams(numParams), heldPort(heldPort)
 {
     // the effect's defaults: no shift, Scale off, every note on, Retune 50 ms
     for (int k = kPortFirstNote; k < kNumParams; ++k)
@@ -41,6 +41,12 @@ UiEffect::UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller,
 
 void UiEffect::portChanged(uint32_t port, float portValue)
 {
+    if (heldPort >= 0 && port == static_cast<uint32_t>(heldPort))
+    {
+        const float mask = portValue >= 0.0f ? std::fmin(portValue, 4095.0f) : 0.0f; // NaN: 0
+        heldNotes.store(static_cast<uint16_t>(mask), std::memory_order_relaxed);
+        return;
+    }
     if (port >= static_cast<uint32_t>(numParams) || sameValue(portValue, portValues[port])) return;
     portValues[port] = portValue;
     setParameter(static_cast<VstInt32>(port), hostValueOfPort(port, portValue));

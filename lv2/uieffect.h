@@ -9,6 +9,9 @@
 
 #include <lv2/ui/ui.h>
 
+#include <atomic>
+#include <cstdint>
+
 class UiEffect : public AudioEffectX
 {
 public:
@@ -16,12 +19,17 @@ public:
     static constexpr int kMaxParams = 16;
 
     // touch may be null (the host offers no ui:touch). numParams: 15, or 16 with Retune.
+    // heldPort: the output port of the held keys' pitch classes, -1 for none.
     UiEffect(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2UI_Touch* touch,
-             int numParams = kNumParams);
+             int numParams = kNumParams, int heldPort = -1);
 
     // A port event from the host: the control's value as the plug-in's port holds it. A value
     // the port already had changes nothing, so the host's echo of a write leaves the editor be.
+    // The held port's value goes to heldNotes.
     void portChanged(uint32_t port, float portValue);
+
+    // The held keys' pitch classes as the held port last said (bit 0 = A).
+    std::atomic<uint16_t> heldNotes{0};
 
     // From the host's side, in the effect's host values; the editor follows.
     void setParameter(VstInt32 index, float value) override;
@@ -38,6 +46,7 @@ private:
     LV2UI_Controller controller;
     const LV2UI_Touch* touch;
     int numParams;
+    int heldPort;
     int steps[2] = {0, 0}; // Pitch and Formant in 10-cent steps, as the effect keeps them
     float retuneMs = halvernparams::kDefaultRetuneMs;
     bool switches[kMaxParams] = {};

@@ -55,7 +55,6 @@ public:
     virtual VstInt32 getNumMidiInputChannels() { return 0; }
     virtual VstInt32 getNumMidiOutputChannels() { return 0; }
 
-    // Host request: MIDI wanted (never issued by this effect, which is neither a synthesiser nor
-    // a MIDI receiver).
+    // Host request: MIDI wanted (resume asks it for an effect that receives MIDI: Halvern Live).
     bool wantEvents(VstInt32 filter = 1);
 };

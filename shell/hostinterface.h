@@ -151,10 +151,65 @@ enum AudioMasterOpcodes : VstInt32
     audioMasterVersion = 1,
     audioMasterIdle = 3,
     audioMasterWantMidi = 6,
+    audioMasterProcessEvents = 8,
     audioMasterIOChanged = 13,
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,
 };
+
+// Events passed with effProcessEvents (host to plug-in) and audioMasterProcessEvents (plug-in to
+// host), valid for the duration of the call.
+enum VstEventTypes : VstInt32
+{
+    kVstMidiType = 1,
+    kVstSysExType = 6,
+};
+
+struct VstEvent
+{
+    VstInt32 type;
+    VstInt32 byteSize;
+    VstInt32 deltaFrames; // sample offset within the next (or current) process call
+    VstInt32 flags;
+    char data[16];
+};
+
+struct VstMidiEvent
+{
+    VstInt32 type; // kVstMidiType
+    VstInt32 byteSize;
+    VstInt32 deltaFrames;
+    VstInt32 flags;
+    VstInt32 noteLength;
+    VstInt32 noteOffset;
+    char midiData[4]; // status byte first; the fourth is 0
+    char detune;
+    char noteOffVelocity;
+    char reserved1;
+    char reserved2;
+};
+
+// The list as declared; senders allocate room for numEvents pointers (VstEventList).
+struct VstEvents
+{
+    VstInt32 numEvents;
+    VstIntPtr reserved;
+    VstEvent* events[2];
+};
+
+// A VstEvents with room for N events.
+template <int N> struct VstEventList
+{
+    VstInt32 numEvents = 0;
+    VstIntPtr reserved = 0;
+    VstEvent* events[N] = {};
+
+    VstEvents* get() { return reinterpret_cast<VstEvents*>(this); }
+};
+
+static_assert(sizeof(VstEvent) == 32 && sizeof(VstMidiEvent) == 32, "event layout");
+static_assert(offsetof(VstMidiEvent, midiData) == 24, "event layout");
+static_assert(offsetof(VstEvents, events) == offsetof(VstEventList<1>, events), "list layout");
 
 // 'NvEf', the answer to effIdentify.
 constexpr VstInt32 kEffectIdentity = 0x4E764566;

@@ -2,6 +2,8 @@
 
 #include "livegui.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 
 using namespace halvernparams;
@@ -16,8 +18,11 @@ LiveVST::LiveVST(audioMasterCallback audioMaster)
     isSynth(false);
     canProcessReplacing(true);
 
-    new LiveGui(this); // attaches itself as this effect's editor
+    // attaches itself as this effect's editor
+    (new LiveGui(this))->watchHeldNotes(&heldMask);
 
+    for (int k = 0; k < kMaxEventsOut; ++k)
+        sentList.events[k] = reinterpret_cast<VstEvent*>(&sent[k]);
     setInitialDelay(voice->latency());
 }
 
@@ -34,12 +39,16 @@ void LiveVST::setSampleRate(float rate)
 
 void LiveVST::suspend()
 {
+    carryNotes();
+    releaseKeys();
     resumed = false;
     AudioEffectX::suspend();
 }
 
 void LiveVST::resume()
 {
+    carryNotes(); // a resume without a suspend must not lose the note off either
+    releaseKeys();
     if (pendingRate != 0)
     {
         applyRate(pendingRate);
@@ -48,6 +57,47 @@ void LiveVST::resume()
     voice->reset();
     resumed = true;
     AudioEffectX::resume();
+}
+
+void LiveVST::carryNotes()
+{
+    voice->endNotes();
+    while (carriedCount < kMaxCarried)
+    {
+        const int n = voice->takeNoteEvents(carried + carriedCount, kMaxCarried - carriedCount);
+        if (n == 0) break;
+        carriedCount += n;
+    }
+}
+
+void LiveVST::releaseKeys()
+{
+    keys.releaseAll();
+    keyEventCount = 0;
+    heldMask.store(0, std::memory_order_relaxed);
+}
+
+VstInt32 LiveVST::canDo(const char* text)
+{
+    for (const char* can :
+         {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "sendVstMidiEvent"})
+        if (std::strcmp(text, can) == 0) return 1;
+    return 0;
+}
+
+VstInt32 LiveVST::processEvents(void* events)
+{
+    const auto* list = static_cast<const VstEvents*>(events);
+    if (!list) return 0;
+    VstEvent* const* all = list->events; // numEvents of them, past the declared two
+    for (VstInt32 k = 0; k < list->numEvents && keyEventCount < kMaxEventsIn; ++k)
+    {
+        const VstEvent* event = all[k];
+        const MidiKeys::Message message = MidiKeys::read(event);
+        if (message.kind != MidiKeys::Kind::None)
+            keyEvents[keyEventCount++] = {event->deltaFrames, message};
+    }
+    return 1;
 }
 
 void LiveVST::applyRate(int rate)
@@ -68,9 +118,67 @@ void LiveVST::applyRate(int rate)
 void LiveVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     if (sampleFrames <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0]) return;
-    // One snapshot for the whole block: LiveVoice takes its controls per call.
-    const LiveControls snapshot{controls.load(), retuneMs.load(std::memory_order_relaxed)};
-    voice->process(inputs[0], outputs[0], sampleFrames, snapshot);
+    // One snapshot of the controls for the block; only the held keys change within it.
+    LiveControls snapshot{controls.load(), retuneMs.load(std::memory_order_relaxed),
+                          keys.pitchClasses()};
+    const int64_t blockStart = voice->samplesProcessed();
+    sentList.numEvents = 0;
+    for (int k = 0; k < carriedCount; ++k)
+        queueNote(carried[k], 0);
+    carriedCount = 0;
+
+    // Events come in time order; one that does not is applied where the block has got to.
+    VstInt32 done = 0;
+    for (int k = 0; k < keyEventCount; ++k)
+    {
+        const VstInt32 at = std::clamp(keyEvents[k].frame, done, sampleFrames - 1);
+        if (at > done)
+        {
+            processSpan(inputs[0], outputs[0], done, at, snapshot, blockStart, sampleFrames);
+            done = at;
+        }
+        keys.apply(keyEvents[k].message);
+        snapshot.heldNotes = keys.pitchClasses();
+    }
+    keyEventCount = 0;
+    processSpan(inputs[0], outputs[0], done, sampleFrames, snapshot, blockStart, sampleFrames);
+    heldMask.store(keys.pitchClasses(), std::memory_order_relaxed);
+    if (sentList.numEvents > 0) callHost(audioMasterProcessEvents, 0, 0, sentList.get());
+}
+
+void LiveVST::processSpan(const float* in, float* out, VstInt32 from, VstInt32 to,
+                          const LiveControls& controls, int64_t blockStart, VstInt32 blockLength)
+{
+    voice->process(in + from, out + from, to - from, controls);
+    SungNoteEvent found[16];
+    while (sentList.numEvents < kMaxEventsOut)
+    {
+        const int n =
+            voice->takeNoteEvents(found, std::min(16, kMaxEventsOut - sentList.numEvents));
+        if (n == 0) break;
+        // At the output's time while that is still to come, else as soon as it is known.
+        for (int k = 0; k < n; ++k)
+        {
+            const int64_t due = std::max(found[k].sample + voice->latency(), found[k].detected);
+            queueNote(found[k], static_cast<VstInt32>(
+                                    std::clamp<int64_t>(due - blockStart, 0, blockLength - 1)));
+        }
+    }
+}
+
+void LiveVST::queueNote(const SungNoteEvent& note, VstInt32 frame)
+{
+    if (sentList.numEvents >= kMaxEventsOut) return;
+    // Hosts want the events in time order.
+    if (sentList.numEvents > 0) frame = std::max(frame, sent[sentList.numEvents - 1].deltaFrames);
+    VstMidiEvent& e = sent[sentList.numEvents++];
+    std::memset(&e, 0, sizeof e);
+    e.type = kVstMidiType;
+    e.byteSize = sizeof(VstMidiEvent);
+    e.deltaFrames = frame;
+    e.midiData[0] = static_cast<char>(note.velocity > 0 ? 0x90 : 0x80); // channel 1
+    e.midiData[1] = static_cast<char>(note.note & 0x7F);
+    e.midiData[2] = static_cast<char>(std::clamp(note.velocity, 0, 127));
 }
 
 void LiveVST::setParameter(VstInt32 index, float value)

@@ -1,5 +1,8 @@
-# The editor on the headless window, with the effect created as the entry point creates it.
-halvern_add_test(test_editor SOURCES test_editor.cpp LIBS halvern_live_shell_headless)
+# The editor on the headless window, with the effect created as the entry point creates it (and
+# Live's as its LV2 UI makes it).
+halvern_add_test(test_editor SOURCES test_editor.cpp ../lv2/uieffect.cpp ../lv2/liveuikind.cpp
+                 LIBS halvern_live_shell_headless)
+target_include_directories(test_editor PRIVATE ../lv2 ../tools)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HALVERN_TEST_CAIRO REQUIRED IMPORTED_TARGET cairo)
 halvern_add_test(test_editor_png SOURCES test_editor_png.cpp LIBS PkgConfig::HALVERN_TEST_CAIRO)

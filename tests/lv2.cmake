@@ -27,7 +27,7 @@ endfunction()
 add_test(NAME test_lv2_validate
          COMMAND lv2_validate ${HALVERN_LV2_BUNDLE}/manifest.ttl ${HALVERN_LV2_BUNDLE}/halvern.ttl
                  ${HALVERN_LV2_BUNDLE}/presets.ttl ${HALVERN_LIVE_LV2_BUNDLE}/manifest.ttl
-                 ${HALVERN_LIVE_LV2_BUNDLE}/halvern_live.ttl)
+                 ${HALVERN_LIVE_LV2_BUNDLE}/halvern_live.ttl ${HALVERN_LIVE_LV2_BUNDLE}/presets.ttl)
 set_tests_properties(test_lv2_validate PROPERTIES
   PASS_REGULAR_EXPRESSION "Found 0 errors among"
   FAIL_REGULAR_EXPRESSION "warning|error:")

@@ -3,6 +3,9 @@
 #include "gui_support.h"
 #include "livegui.h"
 #include "livevst.h"
+#include "lv2kinds.h"
+#include "pluginhost.h"
+#include "uieffect.h"
 #include "vexilvst.h"
 #include "vstgui.h"
 
@@ -421,4 +424,42 @@ TEST_F(LiveEditor, RetuneRowAndWheelNotchesOfASemitoneOrTenMillisecondsATenthWit
     EXPECT_STREQ(live()->getRetuneDisplay()->getText(), "61");
     click(kRetuneKnobCentre, kLButton | kControl);
     EXPECT_EQ(text(15), "50");
+}
+
+// Keys held on a MIDI keyboard light their lamps at the next idle, the switches untouched, even
+// one the host turns off meanwhile; released, the lamps show the switches again. Live's LV2 UI
+// lights them from its held port.
+TEST_F(LiveEditor, LampsShowTheKeysHeldOnAKeyboard)
+{
+    dispatch(effMainsChanged, 0, 1);
+    const auto keys = [&](unsigned char status, std::initializer_list<int> lit)
+    {
+        MidiEvents<2> list;
+        list.add(0, {status, 60, 100});
+        list.add(0, {status, 79, 100});
+        dispatch(effProcessEvents, 0, 0, list.list.get());
+        float audio[64] = {}, *io[1] = {audio};
+        record->processReplacing(record, io, io, 64);
+        idle();
+        for (int i = 0; i < 12; ++i)
+            EXPECT_EQ(window->pixel(noteLamp(i)),
+                      std::count(lit.begin(), lit.end(), i) ? kGreen254 : kOpaqueBlack)
+                << i;
+    };
+    keys(0x90, {0, 7}); // C and G
+    record->setParameter(record, 3, 0.0f);
+    keys(0x90, {0, 7});
+    for (int p = 4; p < 15; ++p)
+        EXPECT_EQ(effect->getParameter(p), 1.0f) << p;
+    keys(0x80, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+
+    UiEffect ui([](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, nullptr,
+                nullptr, halvernlv2::kUi.parameters, halvernlv2::kUi.heldPort);
+    VstGui* editor = halvernlv2::kUi.make(&ui); // the effect owns it
+    ASSERT_TRUE(editor->open(guitest::hostWindow()));
+    ui.portChanged(halvernlv2::kLivePorts.held(), 2049.0f); // bits 0 and 11: A and G#
+    editor->idle();
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(editor->getNoteSwitch(i)->getValue(), i == 8 || i == 9 ? 1.0f : 0.0f) << i;
+    editor->close();
 }

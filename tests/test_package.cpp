@@ -99,6 +99,7 @@ TEST_F(LinuxArchive, HoldsTheRendererBothPluginsAndTheInstallTextInAPrefixLayout
         "lib/vst/HalvernLive.so",
         "lib/lv2/HalvernLive.lv2/manifest.ttl",
         "lib/lv2/HalvernLive.lv2/halvern_live.ttl",
+        "lib/lv2/HalvernLive.lv2/presets.ttl",
         "lib/lv2/HalvernLive.lv2/halvern_live.so",
         "lib/lv2/HalvernLive.lv2/halvern_live_ui.so",
         "INSTALL.txt",

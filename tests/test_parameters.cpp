@@ -206,3 +206,14 @@ TEST(LiveParameters, OwnIdentifierNamesAndTheEnginesDelayAtEachRate)
     live.setSampleRate(8000.0f);
     EXPECT_EQ(live.effect()->initialDelay, 557);
 }
+
+// Live takes and sends MIDI, and asks for it when resumed; Halvern does not (test_host_interface).
+TEST(LiveParameters, CanDoMidiInAndOutAndAsksForItOnResume)
+{
+    PluginHost live(HALVERN_LIVE_PLUGIN_PATH);
+    for (const char* what :
+         {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "sendVstMidiEvent"})
+        EXPECT_EQ(live.dispatch(effCanDo, 0, 0, const_cast<char*>(what)), 1) << what;
+    live.resume();
+    EXPECT_EQ(live.hostCalls().back().opcode, audioMasterWantMidi);
+}

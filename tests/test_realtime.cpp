@@ -1,6 +1,7 @@
 // The audio thread's contract seen from a host: inside processReplacing the plug-in (Halvern and
 // Halvern Live) makes no heap call and no system call at all, whatever the host block size,
-// controls or rate. How the calls are counted: realtimewatch.h.
+// controls or rate, nor Live while MIDI keys come in and its sung notes go out. How the calls are
+// counted: realtimewatch.h.
 #include "realtimewatch.h"
 #include "testsupport.h"
 
@@ -26,6 +27,7 @@ struct Scenario
     bool rateChange;
     bool unwritableDump;
     const char* plugin = HALVERN_PLUGIN_PATH;
+    bool midi = false;
 };
 
 // Runs the scenario's host on a watched audio thread; the effect is opened, set up and closed on
@@ -56,7 +58,14 @@ void runWatched(const Scenario& s, const std::vector<float>& input)
         for (size_t k = from; k < to; k += s.blockSize)
         {
             const auto n = static_cast<VstInt32>(std::min(s.blockSize, to - k));
+            // a new key every 16384 samples, long enough for the sung notes to settle
+            const auto key = static_cast<unsigned char>(48 + k / 16384 % 24);
+            MidiEvents<3> keys;
+            keys.add(0, {0xB0, 123, 0});
+            keys.add(0, {0x90, key, 100});
+            keys.add(n + 5, {0x80, static_cast<unsigned char>(key + 7), 0});
             enter();
+            if (s.midi) host->dispatch(effProcessEvents, 0, 0, keys.list.get());
             host->process(input.data() + k, output.data() + k, n);
             leave();
         }
@@ -73,6 +82,7 @@ void runWatched(const Scenario& s, const std::vector<float>& input)
         host->resume();
         onAudioThread(half, input.size());
     }
+    EXPECT_TRUE(!s.midi || host->sentMidi().size() > 4) << s.name; // notes went out
     host->close();
 }
 } // namespace
@@ -95,6 +105,8 @@ TEST(RealTime, NoHeapOrSystemCallInsideProcessReplacing)
         {"live-block1", 1, false, false, HALVERN_LIVE_PLUGIN_PATH},
         {"live-block4096", 4096, false, false, HALVERN_LIVE_PLUGIN_PATH},
         {"live-ratechange", 64, true, false, HALVERN_LIVE_PLUGIN_PATH},
+        {"live-midi-block64", 64, false, false, HALVERN_LIVE_PLUGIN_PATH, true},
+        {"live-midi-ratechange", 512, true, false, HALVERN_LIVE_PLUGIN_PATH, true},
     };
     for (const Scenario& s : scenarios)
     {

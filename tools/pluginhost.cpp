@@ -61,10 +61,25 @@ VstIntPtr PluginHost::close()
 }
 
 VstIntPtr HALVERN_CALLBACK PluginHost::hostCallback(AEffect* effect, VstInt32 opcode,
-                                                    VstInt32 index, VstIntPtr value, void*,
+                                                    VstInt32 index, VstIntPtr value, void* ptr,
                                                     float opt)
 {
     PluginHost* host = effect ? static_cast<PluginHost*>(effect->user) : creatingHost;
+    const auto* events = static_cast<const VstEvents*>(ptr);
+    if (opcode == audioMasterProcessEvents && host && events)
+    {
+        VstEvent* const* all = events->events; // numEvents of them, past the declared two
+        for (VstInt32 k = 0; k < events->numEvents; ++k)
+        {
+            const size_t n = host->sentMidiCount_.load(std::memory_order_relaxed);
+            if (n == host->sentMidi_.size() || all[k]->type != kVstMidiType) continue;
+            const auto* midi = reinterpret_cast<const VstMidiEvent*>(all[k]);
+            host->sentMidi_[n].frame = host->framesProcessed_ + midi->deltaFrames;
+            std::memcpy(host->sentMidi_[n].bytes.data(), midi->midiData, 3);
+            host->sentMidiCount_.store(n + 1, std::memory_order_release);
+        }
+        return 1;
+    }
     if (host)
     {
         std::lock_guard<std::mutex> lock(host->callsMutex_);
@@ -135,6 +150,12 @@ void PluginHost::process(const float* in, float* out, VstInt32 frames)
     float* inputs[1] = {const_cast<float*>(in)};
     float* outputs[1] = {out};
     effect_->processReplacing(effect_, inputs, outputs, frames);
+    framesProcessed_ += frames > 0 ? frames : 0;
+}
+
+std::vector<PluginHost::SentMidi> PluginHost::sentMidi() const
+{
+    return {sentMidi_.begin(), sentMidi_.begin() + static_cast<long>(sentMidiCount_.load())};
 }
 
 std::vector<PluginHost::HostCall> PluginHost::hostCalls() const

@@ -3,7 +3,10 @@
 
 #include "hostinterface.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -15,6 +18,23 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Up to N events for effProcessEvents, made without allocating.
+template <int N> struct MidiEvents
+{
+    VstMidiEvent midi[N] = {};
+    VstEventList<N> list;
+    // A MIDI event, or one of another type or byteSize with these bytes; none past N.
+    void add(VstInt32 deltaFrames, std::array<unsigned char, 3> bytes, VstInt32 type = kVstMidiType,
+             VstInt32 byteSize = sizeof(VstMidiEvent))
+    {
+        if (list.numEvents == N) return;
+        VstMidiEvent& e = midi[list.numEvents];
+        e = {type, byteSize, deltaFrames, 0, 0, 0, {}, 0, 0, 0, 0};
+        std::copy(bytes.begin(), bytes.end(), e.midiData);
+        list.events[list.numEvents++] = reinterpret_cast<VstEvent*>(&e);
+    }
+};
+
 class PluginHost
 {
 public:
@@ -24,6 +44,13 @@ public:
         VstInt32 index;
         VstIntPtr value;
         float opt;
+    };
+    // A MIDI message the plug-in sent, at its frame of the stream this host processed.
+    struct SentMidi
+    {
+        int64_t frame;
+        std::array<unsigned char, 3> bytes;
+        bool operator==(const SentMidi& o) const { return frame == o.frame && bytes == o.bytes; }
     };
 
     // Loads the library and creates the effect through entryName ("VSTPluginMain" or "main").
@@ -54,6 +81,10 @@ public:
     // Mono processing through the record's process-replacing function; in may equal out.
     void process(const float* in, float* out, VstInt32 frames);
 
+    // The MIDI the plug-in sent through audioMasterProcessEvents from process calls, up to 4096
+    // messages, kept without allocating or locking (and not among hostCalls).
+    std::vector<SentMidi> sentMidi() const;
+
     // Calls the plug-in made to the host callback, in order (thread-safe).
     std::vector<HostCall> hostCalls() const;
     void clearHostCalls();
@@ -72,4 +103,7 @@ private:
     VstIntPtr versionAnswer_;
     mutable std::mutex callsMutex_;
     std::vector<HostCall> calls_;
+    int64_t framesProcessed_ = 0;
+    std::vector<SentMidi> sentMidi_ = std::vector<SentMidi>(4096);
+    std::atomic<size_t> sentMidiCount_{0};
 };

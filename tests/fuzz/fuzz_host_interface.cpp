@@ -1,8 +1,10 @@
 // libFuzzer target: random sequences of dispatcher opcodes, parameter calls and process calls
 // against the effect record of Halvern or Halvern Live (the input's first byte picks), with
-// pointers to valid buffers only (as a sane host would pass).
+// pointers to valid buffers only (as a sane host would pass); effProcessEvents gets a list of MIDI
+// and SysEx events of any content, size and time.
 #include "fuzzreader.h"
 #include "livevst.h"
+#include "pluginhost.h"
 #include "vexilvst.h"
 
 #include <algorithm>
@@ -31,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<float> audio(70000), output(70000);
     char text[512];
     void* slots[2];
+    MidiEvents<48> events;
     int frameBudget = 20000; // keeps one input to about three analysis blocks
 
     for (int step = 0; step < 64 && !in.empty(); ++step)
@@ -55,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             if (opcode == effSetSampleRate)
                 effect->suspend(); // hosts change the rate while suspended
+            events.list.numEvents = 0;
+            for (int k = opcode == effProcessEvents && ptr ? in.byte() % 49 : 0; k > 0; --k)
+            {
+                const uint8_t kind = in.byte(); // a MIDI or SysEx event, its time and its size
+                const VstInt32 frame = kind % 4 ? in.byte() * 64 - 512 : in.int32();
+                const VstInt32 bytes = kind % 8 == 1 ? in.byte() % 40 : sizeof(VstMidiEvent);
+                events.add(frame, {in.byte(), in.byte(), in.byte()},
+                           kind % 8 ? kVstMidiType : kVstSysExType, bytes);
+                ptr = events.list.get();
+            }
             e->dispatcher(e, opcode, index, value, ptr, opt);
             break;
         }

@@ -59,9 +59,10 @@ struct Expected
     int32_t latency; // at 44100 Hz
     int32_t latencyAt48k;
     bool measureTheVoice; // Halvern's delay, level and pitch checked on its output
+    int32_t midi;         // the answer to the MIDI can-do texts
 };
-const Expected kHalvern{"Halvern", 15, 0x306E3338, kLatency, 10448, true};
-const Expected kLive{"Halvern Live", 16, 0x48764C76, 512, 557, false};
+const Expected kHalvern{"Halvern", 15, 0x306E3338, kLatency, 10448, true, 0};
+const Expected kLive{"Halvern Live", 16, 0x48764C76, 512, 557, false, 1};
 
 std::string hex(int64_t v)
 {
@@ -171,7 +172,9 @@ void checkOpcodes(Effect& effect, const Expected& want)
     expectInt("effGetVstVersion", effect.dispatch(effGetVstVersion), 2400);
     expectInt("effGetVendorVersion", effect.dispatch(effGetVendorVersion), 1);
     char canDo[] = "receiveVstMidiEvent";
-    expectInt("effCanDo receiveVstMidiEvent", effect.dispatch(effCanDo, 0, 0, canDo), 0);
+    expectInt("effCanDo receiveVstMidiEvent", effect.dispatch(effCanDo, 0, 0, canDo), want.midi);
+    char canSend[] = "sendVstMidiEvent";
+    expectInt("effCanDo sendVstMidiEvent", effect.dispatch(effCanDo, 0, 0, canSend), want.midi);
     char sizeWindow[] = "sizeWindow";
     expectInt("effCanDo sizeWindow", effect.dispatch(effCanDo, 0, 0, sizeWindow), 0);
     expectInt("effCanBeAutomated 0", effect.dispatch(effCanBeAutomated, 0), 1);
