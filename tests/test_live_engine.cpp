@@ -84,9 +84,9 @@ TEST(LiveEngine, CorrectsAndHoldsNotes)
     }
 }
 
-// The delay reported is the delay heard, at two rates: bursts of voice come out that late, and
-// noise (unvoiced) comes out as it went in, that late.
-TEST(LiveEngine, DelayIsTheReportedOne)
+// Unvoiced sound (noise between bursts of voice shifted up) comes out as it went in, exactly the
+// reported delay later, at two rates. (Voiced sound's delay is checked through the renderer.)
+TEST(LiveEngine, UnvoicedPassesThroughAtTheReportedDelay)
 {
     for (int rate : {44100, 96000})
     {
@@ -104,29 +104,7 @@ TEST(LiveEngine, DelayIsTheReportedOne)
         LiveControls c;
         c.state.pitchCents = 300;
         const auto y = runLive(x, c, rate);
-
-        // Envelopes (2 ms mean squares), then the lag that lines them up best.
-        auto envelope = [&](const std::vector<float>& s)
-        {
-            std::vector<double> e(n);
-            double acc = 0.0;
-            for (size_t i = 0; i < n; ++i)
-                e[i] = acc += (s[i] * s[i] - acc) * (1.0 - std::exp(-500.0 / rate));
-            return e;
-        };
-        const auto ex = envelope(x), ey = envelope(y);
-        int best = 0;
-        double bestSum = -1.0;
-        for (int lag = 0; lag < rate / 20; ++lag)
-        {
-            double sum = 0.0;
-            for (size_t i = 0; i + lag < n; i += 4)
-                sum += ex[i] * ey[i + lag];
-            if (sum > bestSum) bestSum = sum, best = lag;
-        }
-        EXPECT_NEAR(best, latency, 0.002 * rate) << rate;
-
-        // The noise bursts, well inside, are the input itself.
+        // the noise burst, well inside
         double error = 0.0, power = 0.0;
         for (int i = rate / 2 + rate / 50; i < 3 * rate / 4 - rate / 50; ++i)
         {
@@ -181,20 +159,4 @@ TEST(LiveEngine, BlockSizeIndependent)
     const auto whole = runLive(x, c, rate, rate);
     for (int block : {1, 37, 64, 8192})
         EXPECT_EQ(runLive(x, c, rate, block), whole) << block;
-}
-
-// Keys held on a keyboard replace the lamps while held. (The sung notes are checked through the
-// renderer's notes file, which uses the same definition.)
-TEST(LiveEngine, HeldKeysAreTheNotes)
-{
-    const int rate = 44100;
-    // E held (pitch class 7 from A) with Scale off: a voice near D# goes to E.
-    LiveControls held;
-    held.retuneMs = 0.0f;
-    held.heldNotes = 1u << 7;
-    const auto dSharp = measure::vowel(311.13 * std::exp2(30.0 / 1200.0), kVowelA, rate, rate);
-    const auto toE = runLive(dSharp, held, rate);
-    EXPECT_NEAR(
-        measure::cents(measure::f0ByAutocorrelation(toE, rate / 2, rate / 2 + 4096, rate), 329.63),
-        0.0, 3.0);
 }
