@@ -5,10 +5,7 @@
 #include <smf.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace render
 {
@@ -55,12 +52,6 @@ void NoteFinder::take()
 
 void writeNotesFile(const std::string& path, const std::vector<FoundNote>& notes, bool force)
 {
-    struct stat st
-    {
-    };
-    if (!force && stat(path.c_str(), &st) == 0)
-        throw RenderError(path + " exists; add --force to replace it");
-
     std::unique_ptr<smf_t, decltype(&smf_delete)> smf(smf_new(), smf_delete);
     if (!smf || smf_set_format(smf.get(), 0) != 0 || smf_set_ppqn(smf.get(), 960) != 0)
         throw RenderError("cannot make a MIDI file for " + path);
@@ -93,18 +84,11 @@ void writeNotesFile(const std::string& path, const std::vector<FoundNote>& notes
         smf_track_add_event_seconds(track, event, t.at);
     }
 
-    // Written beside the target and moved over it, so a failure leaves no half-written file.
-    const std::string partial = path + ".partial";
-    if (smf_save(smf.get(), partial.c_str()) != 0)
-    {
-        unlink(partial.c_str());
+    // Written beside the target and given its name at the end: a failure leaves nothing behind.
+    OutputFile file(path);
+    if (smf_save(smf.get(), file.tempPath().c_str()) != 0)
         throw RenderError("cannot write " + path);
-    }
-    if (std::rename(partial.c_str(), path.c_str()) != 0)
-    {
-        unlink(partial.c_str());
-        throw RenderError("cannot write " + path);
-    }
+    file.commit(force);
 }
 
 } // namespace render
