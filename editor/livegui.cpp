@@ -15,8 +15,6 @@ using namespace halvernparams;
 namespace
 {
 constexpr int32_t kLiveBackground = 110;
-constexpr int32_t kKnobBody = 100;
-constexpr int32_t kKnobHandle = 101;
 
 // One notch: a semitone of the 24-semitone range, 10 ms of the 400 ms one.
 constexpr float kShiftNotch = 1.0f / 24.0f;
@@ -34,19 +32,10 @@ bool LiveGui::open(void* parentWindow)
         knob->setChangeOnlyOnDrag(true);
     }
 
-    CBitmap* knobBody = new CBitmap(kKnobBody);
-    CBitmap* knobHandle = new CBitmap(kKnobHandle);
-    const int32_t kw = knobBody->getWidth();
-    const int32_t kh = knobBody->getHeight();
-    retuneKnob = new CKnob(CRect(64, 120, 64 + kw, 120 + kh), this, kRetune, knobBody, knobHandle);
-    retuneKnob->setInsetValue(4);
+    retuneKnob = makeKnob(64, 120, kRetune);
     retuneKnob->setWheelInc(kRetuneNotch);
     retuneKnob->setDefaultValue(hostFromRetuneMs(kDefaultRetuneMs));
     retuneKnob->setChangeOnlyOnDrag(true);
-    retuneKnob->setValue(effect->getParameter(kRetune));
-    frame->addView(retuneKnob);
-    knobBody->forget();
-    knobHandle->forget();
 
     retuneDisplay = makeReadout(CRect(112, 138, 144, 150), kRetune);
     shownHeld = 0;

@@ -64,32 +64,16 @@ bool VstGui::open(void* parentWindow)
     frame = new CFrame(CRect(rect.left, rect.top, rect.right, rect.bottom), systemWindow, this);
     frame->setBackground(background);
 
-    CBitmap* knobBody = new CBitmap(kKnobBody);
-    CBitmap* knobHandle = new CBitmap(kKnobHandle);
-    const int32_t kw = knobBody->getWidth();
-    const int32_t kh = knobBody->getHeight();
-
-    pitchKnob = new CKnob(CRect(64, 24, 64 + kw, 24 + kh), this, kPitch, knobBody, knobHandle);
-    pitchKnob->setInsetValue(4);
-    pitchKnob->setValue(effect->getParameter(kPitch));
-    frame->addView(pitchKnob);
-
-    formantKnob = new CKnob(CRect(64, 72, 64 + kw, 72 + kh), this, kFormant, knobBody, knobHandle);
-    formantKnob->setInsetValue(4);
-    formantKnob->setValue(effect->getParameter(kFormant));
-    frame->addView(formantKnob);
-
-    knobBody->forget();
-    knobHandle->forget();
+    pitchKnob = makeKnob(64, 24, kPitch);
+    formantKnob = makeKnob(64, 72, kFormant);
 
     pitchDisplay = makeReadout(CRect(112, 42, 144, 54), kPitch);
     formantDisplay = makeReadout(CRect(112, 90, 144, 102), kFormant);
 
     CBitmap* scalePicture = new CBitmap(kScaleSwitch);
-    scaleSwitch =
-        new COnOffButton(CRect(192, 28, 192 + scalePicture->getWidth(),
-                               28 + scalePicture->getHeight() / 2),
-                         this, kScale, scalePicture, 0);
+    scaleSwitch = new COnOffButton(
+        CRect(192, 28, 192 + scalePicture->getWidth(), 28 + scalePicture->getHeight() / 2), this,
+        kScale, scalePicture, 0);
     scaleSwitch->setValue(effect->getParameter(kScale));
     frame->addView(scaleSwitch);
     scalePicture->forget();
@@ -107,6 +91,21 @@ bool VstGui::open(void* parentWindow)
     }
     notePicture->forget();
     return true;
+}
+
+CKnob* VstGui::makeKnob(int32_t left, int32_t top, VstInt32 index)
+{
+    CBitmap* knobBody = new CBitmap(kKnobBody);
+    CBitmap* knobHandle = new CBitmap(kKnobHandle);
+    CKnob* knob =
+        new CKnob(CRect(left, top, left + knobBody->getWidth(), top + knobBody->getHeight()), this,
+                  index, knobBody, knobHandle);
+    knob->setInsetValue(4);
+    knob->setValue(effect->getParameter(index));
+    frame->addView(knob);
+    knobBody->forget(); // the knob holds its own references
+    knobHandle->forget();
+    return knob;
 }
 
 CTextLabel* VstGui::makeReadout(const CRect& box, VstInt32 index)
@@ -162,8 +161,7 @@ void VstGui::valueChanged(CDrawContext*, CControl* control)
 
 void VstGui::updateControl(VstInt32 index, float value)
 {
-    if (index < 0 || index >= numParams)
-        return;
+    if (index < 0 || index >= numParams) return;
     if (std::this_thread::get_id() == editorThread.load())
     {
         applyControl(index, value);
@@ -183,8 +181,7 @@ void VstGui::applyPendingUpdates()
 
 void VstGui::applyControl(VstInt32 index, float value)
 {
-    if (!frame)
-        return;
+    if (!frame) return;
     if (index == kPitch || index == kFormant)
     {
         CKnob* knob = index == kPitch ? pitchKnob : formantKnob;

@@ -50,7 +50,10 @@ public:
     VSTGUI::CTextLabel* getPitchDisplay() const { return pitchDisplay; }
     VSTGUI::CTextLabel* getFormantDisplay() const { return formantDisplay; }
     VSTGUI::COnOffButton* getScaleSwitch() const { return scaleSwitch; }
-    VSTGUI::COnOffButton* getNoteSwitch(int i) const { return noteSwitches ? noteSwitches[i] : nullptr; }
+    VSTGUI::COnOffButton* getNoteSwitch(int i) const
+    {
+        return noteSwitches ? noteSwitches[i] : nullptr;
+    }
 
 protected:
     // An editor of numParams parameters (at most kMaxParams) on the background picture of
@@ -59,6 +62,9 @@ protected:
 
     // Editor thread: the control of index takes value, its read-out the effect's text.
     virtual void applyControl(VstInt32 index, float value);
+    // A knob for index with its top left corner at (left, top), added to the frame and set to the
+    // effect's value.
+    VSTGUI::CKnob* makeKnob(int32_t left, int32_t top, VstInt32 index);
     // A read-out of the effect's display text of index: white Arial 11 in a black box.
     VSTGUI::CTextLabel* makeReadout(const VSTGUI::CRect& box, VstInt32 index);
     void showDisplay(VSTGUI::CTextLabel* display, VstInt32 index);
